@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the main job: with arguments they go to the command
+# line `tabrescue`; without, the bundled sample table is checked.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh build >&2
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tabrescue >&2
+if [ $# -gt 0 ]; then
+  exec build/tabrescue "$@"
+fi
+exec build/tabrescue --check examples/roads.TAB

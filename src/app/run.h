@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "app/run_log.h"
+#include "table/recover_result.h"
+
+namespace tabrescue {
+
+// What a run needs of its front end (the window or the command line).
+class RunFrontend {
+public:
+    virtual ~RunFrontend() = default;
+    // The log pane; every line of the run goes through ExportLog on it.
+    virtual RunLog& log() = 0;
+    // A modal message box with the exclamation icon and one OK button.
+    virtual void showMessage(const std::string& text) = 0;
+    // Inverts the red component of the log pane's background (XOR 255).
+    virtual void flipLogColour() = 0;
+    virtual void beep() = 0;
+    // Current local date and time: short date, a blank, long time.
+    virtual std::string now() = 0;
+};
+
+// The values a run takes at its start and uses throughout.
+struct RunInput {
+    std::string inputPath;
+    std::string outputFolder;
+    bool restoreAll = false;
+};
+
+// One press of Recover: the driver, the moves to the output folder, the verdict, the warning block.
+RecoverRunResult runRecovery(RunFrontend& frontend, const RunInput& input);
+
+} // namespace tabrescue

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "table/recover_error.h"
+
+namespace tabrescue {
+
+// Numbers are built from bytes, so host byte order never matters; every read checks its buffer.
+constexpr std::uint32_t readLE(std::span<const std::byte> buf, std::size_t at, std::size_t width)
+{
+    if (buf.size() < width || at > buf.size() - width)
+        throwPastEnd();
+    std::uint32_t v = 0;
+    for (std::size_t i = width; i-- > 0;)
+        v = (v << 8) | std::to_integer<std::uint32_t>(buf[at + i]);
+    return v;
+}
+constexpr std::uint32_t readLE32(std::span<const std::byte> buf, std::size_t at) { return readLE(buf, at, 4); }
+constexpr std::uint16_t readLE16(std::span<const std::byte> buf, std::size_t at)
+{
+    return static_cast<std::uint16_t>(readLE(buf, at, 2));
+}
+constexpr std::int32_t readLE32s(std::span<const std::byte> buf, std::size_t at)
+{
+    return static_cast<std::int32_t>(readLE32(buf, at));
+}
+constexpr std::int16_t readLE16s(std::span<const std::byte> buf, std::size_t at)
+{
+    return static_cast<std::int16_t>(readLE16(buf, at));
+}
+
+constexpr void writeLE(std::span<std::byte> buf, std::size_t at, std::uint32_t v, std::size_t width)
+{
+    if (buf.size() < width || at > buf.size() - width)
+        throwPastEnd();
+    for (std::size_t i = 0; i < width; ++i, v >>= 8)
+        buf[at + i] = static_cast<std::byte>(v & 0xFFu);
+}
+constexpr void writeLE32(std::span<std::byte> buf, std::size_t at, std::uint32_t v) { writeLE(buf, at, v, 4); }
+constexpr void writeLE16(std::span<std::byte> buf, std::size_t at, std::uint16_t v) { writeLE(buf, at, v, 2); }
+
+} // namespace tabrescue

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "table/platform.h"
+
+namespace tabrescue {
+
+// Called before every file-system call with the operation's name and path; tests install one that
+// throws RecoverError on the n-th call to walk faults through a whole run.
+using FaultHook = std::function<void(std::string_view operation, const std::string& path)>;
+
+// An open file with positioned reads and writes; closes itself.
+class BinaryFile {
+public:
+    BinaryFile() = default;
+    explicit BinaryFile(platform::NativeFile file) : m_file(std::move(file)) {}
+
+    // Reads up to out.size() bytes at pos; returns fewer only at the end of the file.
+    std::size_t readAt(std::uint64_t pos, std::span<std::byte> out);
+    // Reads exactly out.size() bytes at pos, or throws error 62.
+    void readExactAt(std::uint64_t pos, std::span<std::byte> out);
+    void writeAt(std::uint64_t pos, std::span<const std::byte> data);
+    std::uint64_t size() const;
+    void close();
+    bool isOpen() const { return m_file.isOpen(); }
+    const std::string& path() const { return m_file.path(); }
+
+private:
+    platform::NativeFile m_file;
+};
+
+// Streams a file front to back through a large buffer; byteAt never costs a system call per byte.
+class ChunkReader {
+public:
+    explicit ChunkReader(BinaryFile& file, std::size_t chunk = 1u << 20);
+    std::uint64_t size() const { return m_size; }
+    // The bytes [pos, pos + n) as far as they lie in the file; n must not exceed the chunk size.
+    std::span<const std::byte> view(std::uint64_t pos, std::size_t n);
+
+private:
+    BinaryFile& m_file;
+    std::uint64_t m_size;
+    std::vector<std::byte> m_buf;
+    std::uint64_t m_bufPos = 0;
+    std::size_t m_bufLen = 0;
+};
+
+// Appends to a file through a buffer: one system call per buffer, not per record.
+class AppendWriter {
+public:
+    AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = 1u << 20);
+    void append(std::span<const std::byte> data);
+    void flush();
+    std::uint64_t position() const { return m_pos + m_buf.size(); }
+
+private:
+    BinaryFile& m_file;
+    std::uint64_t m_pos;
+    std::size_t m_capacity;
+    std::vector<std::byte> m_buf;
+};
+
+// The module's single file-system service. Every file operation of the core goes through it, so
+// that names are found without regard to letter case and failures become numbered errors.
+class FileSystem {
+public:
+    // A regular file exists at path (letter case ignored).
+    bool fileExists(const std::string& path);
+    bool folderExists(const std::string& path);
+    // The path as it exists on disk: an exact match wins, else each name is matched in its folder
+    // without regard to letter case. Returns path unchanged when nothing matches.
+    std::string resolve(const std::string& path);
+    std::string absolutePath(const std::string& path);
+    std::uint64_t fileSize(const std::string& path);
+
+    void copyFile(const std::string& src, const std::string& dst); // overwrites dst
+    void moveFile(const std::string& src, const std::string& dst); // replaces dst
+    void deleteFile(const std::string& path);                      // read-only files too
+    std::string readAll(const std::string& path);
+    void writeAll(const std::string& path, std::string_view bytes); // creates or replaces
+
+    BinaryFile openRead(const std::string& path);
+    BinaryFile openReadWrite(const std::string& path);
+    BinaryFile create(const std::string& path);          // creates or empties, never through a link
+    BinaryFile createExclusive(const std::string& path); // fails when the name is taken
+
+    // The system's temporary folder.
+    std::string systemTempFolder();
+    // This run's private folder inside the system's temporary folder, made on first use.
+    std::string tempFolder();
+    // The next tempFolder() call makes a fresh private folder.
+    void startNewRun();
+
+    void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
+    void fault(std::string_view operation, const std::string& path)
+    {
+        if (m_faultHook)
+            m_faultHook(operation, path);
+    }
+
+private:
+    FaultHook m_faultHook;
+    std::string m_runFolder;
+};
+
+// The module's service, created on first use and kept for the life of the program.
+FileSystem& fileSystem();
+
+// Path helpers on UTF-8 strings with the platform's separator.
+char pathSeparator();
+std::string withTrailingSeparator(std::string folder);
+std::string joinPath(const std::string& folder, const std::string& name);
+std::string fileNameOf(const std::string& path);
+std::string parentOf(const std::string& path);
+
+} // namespace tabrescue

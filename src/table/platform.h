@@ -1,0 +1,71 @@
+#pragma once
+
+// The only place that knows which system the program runs on. Everything else is standard C++.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace tabrescue::platform {
+
+char separator();
+// Whether file names differ by letter case on this system.
+bool caseSensitiveNames();
+
+// Paths travel through the program as UTF-8 strings; these convert at the system's edge.
+std::filesystem::path toNative(const std::string& utf8);
+std::string fromNative(const std::filesystem::path& path);
+
+// The system's temporary folder (TMPDIR, TEMP, ...); empty when it has none.
+std::string tempFolder();
+// Creates a folder only this user can enter, with a unique name inside `parent`; returns its path.
+std::string makePrivateFolder(const std::string& parent);
+
+// Fills `out` with random bits from the operating system.
+void randomBytes(std::span<std::byte> out);
+
+enum class OpenMode {
+    Read,            // shared read
+    ReadWrite,       // existing file, never through a link
+    CreateTruncate,  // create or empty, never through a link
+    CreateExclusive, // fails when the name exists, never through a link
+};
+
+// An open file with positioned reads and writes. Errors become RecoverError.
+class NativeFile {
+public:
+    NativeFile() = default;
+    NativeFile(const NativeFile&) = delete;
+    NativeFile& operator=(const NativeFile&) = delete;
+    NativeFile(NativeFile&& other) noexcept;
+    NativeFile& operator=(NativeFile&& other) noexcept;
+    ~NativeFile();
+
+    static NativeFile open(const std::string& path, OpenMode mode);
+
+    bool isOpen() const { return m_handle != kInvalid; }
+    // Reads up to out.size() bytes; returns fewer only at the end of the file.
+    std::size_t readAt(std::uint64_t pos, std::span<std::byte> out);
+    void writeAt(std::uint64_t pos, std::span<const std::byte> data);
+    std::uint64_t size() const;
+    void close();
+    const std::string& path() const { return m_path; }
+
+private:
+    friend void copyFileContents(const std::string& src, const std::string& dst);
+    static constexpr std::intptr_t kInvalid = -1;
+    std::intptr_t m_handle = kInvalid;
+    std::string m_path;
+};
+
+// Copies the bytes of `src` into `dst` (created or emptied, never through a link), with the
+// kernel's copy where there is one.
+void copyFileContents(const std::string& src, const std::string& dst);
+// Renames a file; replaces an existing target.
+void renameFile(const std::string& src, const std::string& dst);
+// Removes a file even when it is read-only; never changes permissions through a link.
+void forceDelete(const std::string& path);
+
+} // namespace tabrescue::platform

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "table/table_files.h"
+
+namespace tabrescue {
+
+class RunLog;
+
+// The table set up from tabPath, or none (a missing file is logged, an unusable group is not).
+std::optional<mapinfoTableFilesPull> openMiTable(const std::string& tabPath, RunLog* log);
+// A fresh GUID in registry form with braces, or empty.
+std::string newGuidString();
+// 32 upper-case hexadecimal digits, or empty.
+std::string newGuidHex();
+// A temporary table path none of whose five components exists yet, or empty.
+std::string makeTempTabPath(RunLog* log);
+// dstTab (as it exists on disk) when every component was copied, else empty.
+std::string mapinfoTabCopy(const std::string& srcTab, const std::string& dstTab, RunLog* log);
+// dstTab (as it exists on disk) when the whole table arrived and the source .TAB was deleted.
+std::string mapinfoTabMove(const std::string& srcTab, const std::string& dstTab, RunLog* log);
+// The working copy in the temporary folder, or none.
+std::optional<mapinfoTableFilesPull> createTempMiTabCopy(const mapinfoTableFilesPull& table, bool dropIndex,
+                                                         RunLog* log);
+
+} // namespace tabrescue

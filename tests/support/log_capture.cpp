@@ -1,0 +1,27 @@
+#include "support/log_capture.h"
+
+namespace tabrescue::test {
+
+LogCapture::LogCapture()
+{
+    log.setListingHook([this](std::string_view line) { listing.emplace_back(line); });
+}
+
+std::vector<std::string> LogCapture::lines() const
+{
+    std::vector<std::string> out;
+    const std::string& t = log.text();
+    std::size_t start = 0;
+    while (start < t.size()) {
+        const std::size_t end = t.find("\r\n", start);
+        if (end == std::string::npos) {
+            out.push_back(t.substr(start));
+            break;
+        }
+        out.push_back(t.substr(start, end - start));
+        start = end + 2;
+    }
+    return out;
+}
+
+} // namespace tabrescue::test

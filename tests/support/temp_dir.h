@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace tabrescue::test {
+
+// A fresh folder per test, removed in TearDown even when an assertion failed.
+class TempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    const std::filesystem::path& dir() const { return m_dir; }
+    // dir() / name as a UTF-8 string, the form the core takes.
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+private:
+    std::filesystem::path m_dir;
+};
+
+// A fresh folder for tests that do not derive from TempDirTest.
+std::filesystem::path makeTempDir();
+// Removes a folder tree, making read-only parts writable first.
+void removeTree(const std::filesystem::path& dir);
+
+} // namespace tabrescue::test

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "table/byte_order.h"
+#include "table/file_system.h"
+#include "table/recover_error.h"
+
+namespace tabrescue {
+namespace {
+
+namespace fs = std::filesystem;
+
+static_assert(readLE32(std::array{std::byte{0x78}, std::byte{0x56}, std::byte{0x34}, std::byte{0x12}}, 0) ==
+              0x12345678u);
+static_assert(readLE16s(std::array{std::byte{0xFF}, std::byte{0xFF}}, 0) == -1);
+static_assert(readLE16(std::array{std::byte{0x00}, std::byte{0x80}}, 0) == 32768);
+
+class FileSystemTest : public test::TempDirTest {
+protected:
+    FileSystem& fsys = fileSystem();
+    void TearDown() override
+    {
+        fsys.setFaultHook(nullptr);
+        test::TempDirTest::TearDown();
+    }
+    int errorOf(const std::function<void()>& f)
+    {
+        try {
+            f();
+        } catch (const RecoverError& e) {
+            return e.number();
+        }
+        return 0;
+    }
+};
+
+TEST_F(FileSystemTest, ResolveFindsNamesWithoutRegardToCase)
+{
+    fs::create_directory(dir() / "Data");
+    test::writeText(dir() / "Data" / "roads.dat", "a");
+    test::writeText(dir() / "Data" / "ROADS.DAT", "b"); // an exact match wins
+    test::writeText(dir() / "Data" / "Дороги.map", "c");
+    EXPECT_EQ(fsys.resolve(path("Data/ROADS.DAT")), path("Data/ROADS.DAT"));
+    EXPECT_EQ(fsys.resolve(path("data/roads.DAT")), path("Data/ROADS.DAT")); // sorted: upper case first
+    EXPECT_EQ(fsys.resolve(path("DATA/ДОРОГИ.MAP")), path("Data/Дороги.map"));
+    EXPECT_EQ(fsys.resolve(path("Data/missing.dat")), path("Data/missing.dat"));
+    EXPECT_TRUE(fsys.fileExists(path("data/дороги.MAP")));
+    EXPECT_FALSE(fsys.fileExists(path("Data")));
+    EXPECT_TRUE(fsys.folderExists(path("DATA")));
+    EXPECT_FALSE(fsys.fileExists(""));
+}
+
+TEST_F(FileSystemTest, CopyMoveDelete)
+{
+    test::writeText(dir() / "a.bin", "hello");
+    test::writeText(dir() / "b.bin", "a much longer old content");
+    fsys.copyFile(path("A.BIN"), path("b.bin"));
+    EXPECT_EQ(test::readText(dir() / "b.bin"), "hello");
+
+    fsys.moveFile(path("b.bin"), path("c.bin"));
+    EXPECT_FALSE(fs::exists(dir() / "b.bin"));
+    EXPECT_EQ(test::readText(dir() / "c.bin"), "hello");
+
+    fs::permissions(dir() / "c.bin", fs::perms::owner_read);
+    fsys.deleteFile(path("C.bin"));
+    EXPECT_FALSE(fs::exists(dir() / "c.bin"));
+}
+
+TEST_F(FileSystemTest, FailuresAreNumbered)
+{
+    fs::create_directory(dir() / "folder");
+    EXPECT_EQ(errorOf([&] { fsys.openRead(path("missing")); }), kErrFileNotFound);
+    EXPECT_EQ(errorOf([&] { fsys.openRead(path("nofolder/x")); }), kErrFileNotFound);
+    EXPECT_EQ(errorOf([&] { fsys.openRead(path("folder")); }), kErrPathAccess);
+    EXPECT_EQ(errorOf([&] { fsys.deleteFile(path("missing")); }), kErrFileNotFound);
+    EXPECT_EQ(errorOf([&] { fsys.deleteFile(path("folder")); }), kErrPathAccess);
+    EXPECT_EQ(errorOf([&] { fsys.readAll(path("folder")); }), kErrPathAccess);
+    test::writeText(dir() / "short", "abc");
+    auto f = fsys.openRead(path("short"));
+    std::array<std::byte, 4> buf{};
+    EXPECT_EQ(errorOf([&] { f.readExactAt(0, buf); }), kErrPastEnd);
+}
+
+TEST_F(FileSystemTest, NeverWritesThroughALink)
+{
+    test::writeText(dir() / "victim", "keep");
+    fs::create_symlink(dir() / "victim", dir() / "link");
+    EXPECT_EQ(errorOf([&] { fsys.create(path("link")); }), kErrPermission);
+    EXPECT_EQ(errorOf([&] { fsys.createExclusive(path("link")); }), kErrPathAccess);
+    EXPECT_EQ(errorOf([&] { fsys.copyFile(path("victim"), path("link")); }), kErrPermission);
+    fsys.deleteFile(path("link"));
+    EXPECT_EQ(test::readText(dir() / "victim"), "keep");
+}
+
+TEST_F(FileSystemTest, PrivateTempFolderInsideTmpdir)
+{
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", dir().c_str(), 1);
+    fsys.startNewRun();
+    const std::string run = fsys.tempFolder();
+    EXPECT_EQ(fs::path(run).parent_path(), dir());
+    EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fsys.tempFolder(), run);
+    fsys.startNewRun();
+    EXPECT_NE(fsys.tempFolder(), run);
+    fsys.startNewRun();
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+TEST_F(FileSystemTest, FaultHookFailsTheNthCall)
+{
+    test::writeText(dir() / "a", "x");
+    int calls = 0;
+    fsys.setFaultHook([&](std::string_view, const std::string&) {
+        if (++calls == 2)
+            throw RecoverError(kErrDiskFull, "Disk full");
+    });
+    EXPECT_NO_THROW(fsys.fileExists(path("a")));
+    EXPECT_EQ(errorOf([&] { fsys.copyFile(path("a"), path("b")); }), kErrDiskFull);
+    EXPECT_FALSE(fs::exists(dir() / "b"));
+}
+
+TEST_F(FileSystemTest, ChunkReaderAndAppendWriterStream)
+{
+    std::string data;
+    for (int i = 0; i < 100000; ++i)
+        data += static_cast<char>(i % 251);
+    test::writeText(dir() / "in", data);
+    auto in = fsys.openRead(path("in"));
+    ChunkReader reader(in, 4096);
+    auto out = fsys.create(path("out"));
+    AppendWriter writer(out, 0, 1000);
+    for (std::uint64_t pos = 0; pos < reader.size(); pos += 777)
+        writer.append(reader.view(pos, 777));
+    writer.flush();
+    out.close();
+    EXPECT_EQ(test::readText(dir() / "out"), data);
+    EXPECT_TRUE(reader.view(reader.size(), 1).empty());
+}
+
+} // namespace
+} // namespace tabrescue
