@@ -24,9 +24,22 @@ bool isSep(char c)
     return c == '/' || c == platform::separator();
 }
 
+// Length of the folder part of a path: through its last separator, or the drive of a Windows
+// path relative to that drive's current folder ("C:roads.tab").
+std::size_t folderPartLength(const std::string& path)
+{
+    std::size_t i = path.size();
+    while (i > 0 && !isSep(path[i - 1]))
+        --i;
+    const bool drive = path.size() >= 2 && path[1] == ':' && asciiLower(path[0]) >= 'a' && asciiLower(path[0]) <= 'z';
+    if (i == 0 && drive && platform::separator() == '\\')
+        return 2;
+    return i;
+}
+
 RecoverError fsError(const std::error_code& ec, const std::string& path)
 {
-    return ioError(ec.value(), path);
+    return ioError(ec, path);
 }
 
 } // namespace
@@ -112,8 +125,7 @@ bool FileSystem::fileExists(const std::string& path)
     fault("exists", path);
     if (path.empty())
         return false;
-    std::error_code ec;
-    return fs::is_regular_file(platform::toNative(resolve(path)), ec);
+    return platform::entryKind(resolve(path)) == platform::EntryKind::File;
 }
 
 bool FileSystem::folderExists(const std::string& path)
@@ -121,8 +133,7 @@ bool FileSystem::folderExists(const std::string& path)
     fault("exists", path);
     if (path.empty())
         return false;
-    std::error_code ec;
-    return fs::is_directory(platform::toNative(resolve(path)), ec);
+    return platform::entryKind(resolve(path)) == platform::EntryKind::Folder;
 }
 
 std::string FileSystem::resolve(const std::string& path)
@@ -206,8 +217,7 @@ void FileSystem::moveFile(const std::string& src, const std::string& dst)
         platform::renameFile(from, to);
     } catch (const RecoverError&) {
         // Across file systems a rename cannot work: copy, then remove the original.
-        std::error_code ec;
-        if (!fs::is_regular_file(platform::toNative(from), ec))
+        if (platform::entryKind(from) != platform::EntryKind::File)
             throw;
         platform::copyFileContents(from, to);
         platform::forceDelete(from);
@@ -308,18 +318,12 @@ std::string joinPath(const std::string& folder, const std::string& name)
 
 std::string fileNameOf(const std::string& path)
 {
-    std::size_t i = path.size();
-    while (i > 0 && !isSep(path[i - 1]))
-        --i;
-    return path.substr(i);
+    return path.substr(folderPartLength(path));
 }
 
 std::string parentOf(const std::string& path)
 {
-    std::size_t i = path.size();
-    while (i > 0 && !isSep(path[i - 1]))
-        --i;
-    return path.substr(0, i);
+    return path.substr(0, folderPartLength(path));
 }
 
 } // namespace tabrescue

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace tabrescue::platform {
 
@@ -18,10 +21,29 @@ bool caseSensitiveNames();
 std::filesystem::path toNative(const std::string& utf8);
 std::string fromNative(const std::filesystem::path& path);
 
-// The system's temporary folder (TMPDIR, TEMP, ...); empty when it has none.
+// The program's arguments as UTF-8, argv[0] included (Windows hands main() the ANSI code page).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// Lets the console show the UTF-8 text the program writes.
+void useUtf8Console();
+
+// An environment variable of this process; std::nullopt removes it. UTF-8 names and values.
+std::optional<std::string> environmentVariable(const std::string& name);
+void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+// The variable that names the temporary folder (TMPDIR on POSIX, TMP on Windows).
+const char* tempFolderVariable();
+
+// The system's temporary folder (TMPDIR, TMP, ...); empty when it has none.
 std::string tempFolder();
 // Creates a folder only this user can enter, with a unique name inside `parent`; returns its path.
 std::string makePrivateFolder(const std::string& parent);
+
+// The errno value of a failed std::filesystem call, whatever category the library used.
+int errnoOf(const std::error_code& ec);
+
+enum class EntryKind { None, File, Folder, Other };
+// What a path names, following links. A path that ends in a separator names a folder or nothing
+// (the Windows C runtime's stat() fails on such paths, so this does not use it).
+EntryKind entryKind(const std::string& path);
 
 // Fills `out` with random bits from the operating system.
 void randomBytes(std::span<std::byte> out);
@@ -34,8 +56,9 @@ enum class OpenMode {
 };
 
 // An open file with positioned reads and writes. Errors become RecoverError.
-class NativeFile {
-public:
+class NativeFile
+{
+  public:
     NativeFile() = default;
     NativeFile(const NativeFile&) = delete;
     NativeFile& operator=(const NativeFile&) = delete;
@@ -53,7 +76,7 @@ public:
     void close();
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     friend void copyFileContents(const std::string& src, const std::string& dst);
     static constexpr std::intptr_t kInvalid = -1;
     std::intptr_t m_handle = kInvalid;

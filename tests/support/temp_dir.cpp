@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "support/files.h"
+
 namespace tabrescue::test {
 
 namespace fs = std::filesystem;
@@ -28,6 +30,11 @@ void removeTree(const fs::path& dir)
     }
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir, ec);
+}
+
+std::string TempDirTest::path(const std::string& name) const
+{
+    return utf8(m_dir / u8path(name));
 }
 
 void TempDirTest::SetUp()

@@ -13,8 +13,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     const std::filesystem::path& dir() const { return m_dir; }
-    // dir() / name as a UTF-8 string, the form the core takes.
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+    // dir() / name as a UTF-8 string, the form the core takes; name is UTF-8 too.
+    std::string path(const std::string& name) const;
 
 private:
     std::filesystem::path m_dir;
