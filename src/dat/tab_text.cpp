@@ -62,13 +62,11 @@ std::string joinLines(const Lines& lines)
 }
 
 // Inserts lines after `at`. They take the ending of that line; a last line without an ending
-// gets the one of the nearest line above that has one, so a CR LF text stays CR LF.
+// gets the one of the line above, so a CR LF text stays CR LF.
 void insertAfter(Lines& lines, std::size_t at, const std::vector<std::string>& added)
 {
     const std::string original = lines.eol[at];
-    std::string eol = original;
-    for (std::size_t i = at; eol.empty() && i-- > 0;)
-        eol = lines.eol[i];
+    std::string eol = original.empty() && at > 0 ? lines.eol[at - 1] : original;
     if (eol.empty())
         eol = kCrLf;
     lines.eol[at] = eol;

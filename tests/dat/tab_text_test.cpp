@@ -55,6 +55,11 @@ struct RewriteCase
     Lines out;
 };
 
+void PrintTo(const RewriteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class RewriteTest : public ::testing::TestWithParam<RewriteCase>
 {
 };
