@@ -183,10 +183,10 @@ std::optional<std::int32_t> parseCount(std::string_view s)
     if (intLen > 10)
         throwOverflow();
     std::int64_t value = 0;
-    for (std::int64_t k = 0; k < intLen; ++k)
-        value =
-            value * 10 +
-            (k < static_cast<std::int64_t>(digits.size()) ? digits[static_cast<std::size_t>(k)] - '0' : 0);
+    for (std::int64_t k = 0; k < intLen; ++k) {
+        const auto at = static_cast<std::size_t>(k);
+        value = value * 10 + (at < digits.size() ? digits[at] - '0' : 0);
+    }
     if (intLen >= 0 && intLen < static_cast<std::int64_t>(digits.size())) {
         const std::size_t f = static_cast<std::size_t>(intLen);
         const char first = digits[f];
