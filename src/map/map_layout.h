@@ -58,6 +58,14 @@ inline constexpr std::uint64_t kMaxFileSize = 2147483647u;
 // .ID file: one i32 per row, the offset of its object record; no header.
 inline constexpr std::size_t kIdEntrySize = 4;
 
+// Rows of the geometry result's .DAT: status byte, RowId_new, RowId_old and rec_map_offset as
+// i32, then the four rec_status characters.
+inline constexpr std::size_t kResultRowSize = 17;
+inline constexpr std::size_t kResultRowIdNewOffset = 1;
+inline constexpr std::size_t kResultRowIdOldOffset = 5;
+inline constexpr std::size_t kResultMapOffsetOffset = 9;
+inline constexpr std::size_t kResultStatusOffset = 13;
+
 enum class GeoClass : std::uint8_t { None, Point, Line, Area, Text };
 enum class StyleLimit : std::uint8_t { Pen, Brush, Symbol, Font };
 

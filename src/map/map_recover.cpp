@@ -2,9 +2,11 @@
 
 #include <array>
 #include <exception>
-#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/run_log.h"
+#include "dat/dat_layout.h"
 #include "map/map_block_walk.h"
 #include "map/map_layout.h"
 #include "map/map_result_files.h"
@@ -15,9 +17,6 @@
 namespace tabrescue {
 
 namespace {
-
-constexpr std::size_t kDatRowSize = 17;
-constexpr std::size_t kDatRecordCountOffset = 4;
 
 // Renumbers every object the walk meets, resets style indexes above the header's limits and
 // appends one .ID entry and one .DAT row per object.
@@ -78,13 +77,13 @@ class GeometryRecovery : public map::BlockVisitor
         writeLE32(entry, 0, static_cast<std::uint32_t>(rec.offset));
         m_id.append(entry);
 
-        std::array<std::byte, kDatRowSize> row{};
-        row[0] = std::byte{0x20};
-        writeLE32(row, 1, static_cast<std::uint32_t>(rowIdNew));
-        writeLE32(row, 5, rowIdOld);
-        writeLE32(row, 9, static_cast<std::uint32_t>(rec.offset + 1));
+        std::array<std::byte, map::kResultRowSize> row{};
+        row[0] = dat::kLiveRow;
+        writeLE32(row, map::kResultRowIdNewOffset, static_cast<std::uint32_t>(rowIdNew));
+        writeLE32(row, map::kResultRowIdOldOffset, rowIdOld);
+        writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
         for (std::size_t i = 0; i < status.size(); ++i)
-            row[13 + i] = static_cast<std::byte>(status[i]);
+            row[map::kResultStatusOffset + i] = static_cast<std::byte>(status[i]);
         m_dat.append(row);
 
         checkStyles(rec);
@@ -185,24 +184,22 @@ RecoverResult doDelMAP_ID_recover(const mapinfoTableFilesPull& table, RunLog* lo
         doDAT_for_MAP_title(datHeader, datClosing);
         datFile.writeAt(0, datHeader);
 
-        AppendWriter id(idFile, 0);
-        AppendWriter dat(datFile, datHeader.size());
-        GeometryRecovery recovery(log, header, id, dat);
+        AppendWriter idWriter(idFile, 0);
+        AppendWriter datWriter(datFile, datHeader.size());
+        GeometryRecovery recovery(log, header, idWriter, datWriter);
         ExportLog(log, "Del?\tRowId_old\tRowId_new\tMI offset \tType", 1);
-        {
-            FlushOnError flushOnError{&id, &dat};
-            // One pass copies the working .MAP into the result and renumbers it on the way.
-            map::walkBlocks(source, log, recovery, {.copyTo = &mapFile});
-        }
+        FlushOnError flushOnError{&idWriter, &datWriter};
+        // One pass copies the working .MAP into the result and renumbers it on the way.
+        map::walkBlocks(source, log, recovery, {.copyTo = &mapFile});
 
-        id.flush();
+        idWriter.flush();
         idFile.close();
 
-        dat.append(datClosing);
-        dat.flush();
+        datWriter.append(datClosing);
+        datWriter.flush();
         std::array<std::byte, 4> number{};
         writeLE32(number, 0, static_cast<std::uint32_t>(recovery.objects()));
-        datFile.writeAt(kDatRecordCountOffset, number);
+        datFile.writeAt(dat::kRecordCountOffset, number);
         datFile.close();
 
         const std::pair<std::size_t, std::int32_t> fields[] = {

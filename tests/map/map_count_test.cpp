@@ -84,20 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {"!!! Found unknown element type: offset: 00001044 element: &H3", kAbandon9}},
         CountCase{
-            "UsedBeyondBlock",
-            MapBuilder()
-                .objectBlock(std::vector<MapObject>(12, MapObject::of(0x0E, 0x40000001)), 600)
-                .objectBlock({MapObject::of(0x0E, 0x40000001)}),
-            13,
-            {"!!! Damaged 'ODBlock' at offset: 00001024 objects run past the end of the block; the rest of "
-             "it is ignored."}},
-        CountCase{"TruncatedLastBlock",
-                  MapBuilder()
-                      .objectBlock({MapObject::of(0x01, 0x40000001), MapObject::of(0x01, 0x40000002)})
-                      .truncateLastBlock(34),
-                  1,
-                  {}},
-        CountCase{
             "UsedOverflowKeepsCountSoFar",
             MapBuilder().objectBlock({MapObject::of(0x01, 0x40000001)}).objectBlock({kLivePoint}, 32748),
             1,

@@ -9,7 +9,6 @@
 #include "support/map_builder.h"
 #include "support/temp_dir.h"
 #include "table/file_system.h"
-#include "table/recover_error.h"
 
 namespace tabrescue {
 namespace {
@@ -125,13 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {1084},
                     {0, 0, 1, 0, 1024},
                     1},
-        RecoverCase{
-            "NothingDeleted",
-            MapBuilder().objectBlock({kPoint, MapObject::of(0x08, 2)}).objectBlock({MapObject::of(0x11, 9)}),
-            {{1044, 4, "  01"}, {1054, 2, "  08"}, {1556, 9, "  11"}},
-            {},
-            {1, 1, 0, 1, 1024},
-            0},
         RecoverCase{"NoObjectBlocks", MapBuilder().block(0x01).block(0x03), {}, {}, {}, 0},
         RecoverCase{"ShortFile", MapBuilder().truncateTo(700), {}, {}, {}, 0},
         RecoverCase{"EmptyBlocks",
@@ -330,22 +322,6 @@ TEST_F(MapRecoverTest, LeftoverResultFilesAreReplaced)
     EXPECT_EQ(test::readBytes(result("DAT")), test::expectedMapResultDat({{1044, 4, "  01"}}));
     EXPECT_EQ(test::readBytes(result("MAP")).size(), 1536u);
     EXPECT_EQ(test::readText(result("TAB")), makeMapResultTabText());
-}
-
-TEST_F(MapRecoverTest, WriteFailureIsReported)
-{
-    const mapinfoTableFilesPull t = table(MapBuilder().objectBlock({kPoint}));
-    const std::string id = result("ID");
-    fileSystem().setFaultHook([id](std::string_view op, const std::string& p) {
-        if (op == "write" && p == id)
-            throw RecoverError(61, "Disk full");
-    });
-    test::LogCapture cap;
-    const RecoverResult r = doDelMAP_ID_recover(t, &cap.log);
-    fileSystem().setFaultHook(nullptr);
-    EXPECT_EQ(r.count, -1);
-    EXPECT_EQ(r.tabPath, "");
-    EXPECT_EQ(cap.lines(), Lines{kError + "61 Disk full"});
 }
 
 } // namespace

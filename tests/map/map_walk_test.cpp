@@ -82,35 +82,55 @@ void PrintTo(const WalkCase& c, std::ostream* os)
 const std::string kDamaged1024 = "!!! Damaged 'ODBlock' at offset: 00001024 objects run past the end of the "
                                  "block; the rest of it is ignored.";
 
+// Events of `n` records of one kind, back to back from `offset`.
+Events records(std::uint64_t offset, int n, const std::string& kind, int length)
+{
+    Events e;
+    for (int i = 0; i < n; ++i, offset += static_cast<std::uint64_t>(length))
+        e.push_back("rec " + std::to_string(offset) + " " + kind);
+    return e;
+}
+
+Events join(std::initializer_list<Events> parts)
+{
+    Events all;
+    for (const Events& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+const std::string kRegionEvent = "&HE len 41 row &H40000007 bytes 41";
+const Events kPointBlock1536 = {"block 1536 size 512", "rec 1556 &H1 len 10 row &H1 bytes 10",
+                                "end 1536 complete"};
+
+Bytes nullRecordsThenUnknownAt510()
+{
+    Bytes b(511, std::byte{0}); // content after the type byte: NoGeometry records at 20, 25, ... 505
+    test::putLE16(b, 1, 500);   // used 500: the area claims up to offset 520
+    b[509] = std::byte{0x1D};
+    return b;
+}
+
 std::vector<WalkCase> walkCases()
 {
-    std::vector<MapObject> twelveRegions(12, kRegion); // 492 bytes: a full block
+    const std::vector<MapObject> fullBlock(12, kRegion);      // 492 bytes
+    std::vector<MapObject> texts(10, MapObject::of(0x11, 2)); // the tenth runs past offset 512
+    Events onlyFirst = {"block 1024 size 512", "end 1024 complete"};
     return {
         {"NoBlocksBeyondTheHeader", MapBuilder(), {}, {}},
-        {"CutHeader", MapBuilder().truncateTo(300), {}, {}},
+        {"CutHeader", MapBuilder().truncateTo(200), {}, {}},
         {"Exactly1024Bytes", MapBuilder().objectBlock({kRegion}).truncateTo(1024), {}, {}},
-        {"UsedZero",
-         MapBuilder().objectBlock({kRegion}, 0),
-         {"block 1024 size 512", "end 1024 complete"},
-         {}},
-        {"UsedNegative",
-         MapBuilder().objectBlock({kRegion}, -5),
-         {"block 1024 size 512", "end 1024 complete"},
-         {}},
+        {"UsedZero", MapBuilder().objectBlock({kRegion}, 0), onlyFirst, {}},
+        {"UsedNegative", MapBuilder().objectBlock({kRegion}, -5), onlyFirst, {}},
         {"Used41HoldsOneRegion",
          MapBuilder().objectBlock({kRegion, kRegion}, 41),
-         {"block 1024 size 512", "rec 1044 &HE len 41 row &H40000007 bytes 41", "end 1024 complete"},
+         join({{"block 1024 size 512"}, records(1044, 1, kRegionEvent, 41), {"end 1024 complete"}}),
          {}},
         // The end test looks at where a record starts: one starting inside the area is read whole.
         {"RecordStartingInsideAreaIsReadWhole",
-         MapBuilder().objectBlock({kPoint, kRegion}, 11),
-         {"block 1024 size 512", "rec 1044 &H1 len 10 row &H1 bytes 10",
-          "rec 1054 &HE len 41 row &H40000007 bytes 41", "end 1024 complete"},
-         {}},
-        {"NoGeometryIsSteppedOver",
-         MapBuilder().objectBlock({MapObject::of(0x00, 3), kPoint}),
+         MapBuilder().objectBlock({MapObject::of(0x00, 3), kPoint, kRegion}, 16),
          {"block 1024 size 512", "rec 1044 &H0 len 5 row &H3 bytes 5", "rec 1049 &H1 len 10 row &H1 bytes 10",
-          "end 1024 complete"},
+          "rec 1059 " + kRegionEvent, "end 1024 complete"},
          {}},
         {"OtherBlocksReportedOnly",
          MapBuilder().block(0x01).block(0x04).block(0x03).block(0xFF),
@@ -118,66 +138,34 @@ std::vector<WalkCase> walkCases()
          {}},
         {"UnknownTypeEndsItsBlockOnly",
          MapBuilder().objectBlock({kPoint, kUnknown, kPoint}).objectBlock({kPoint}),
-         {"block 1024 size 512", "rec 1044 &H1 len 10 row &H1 bytes 10",
-          "rec 1054 &H1D len 0 row &H40000009 bytes 5", "end 1024 unknown", "block 1536 size 512",
-          "rec 1556 &H1 len 10 row &H1 bytes 10", "end 1536 complete"},
+         join({{"block 1024 size 512", "rec 1044 &H1 len 10 row &H1 bytes 10",
+                "rec 1054 &H1D len 0 row &H40000009 bytes 5", "end 1024 unknown"},
+               kPointBlock1536}),
          {"!!! Found unknown element type: offset: 00001054 element: &H1D"}},
-        // used 600: the record area claims bytes of the next block, which is walked on its own.
+        // used 600: the area claims bytes of the next block, which is walked on its own.
         {"UsedBeyondTheBlock",
-         MapBuilder().objectBlock(twelveRegions, 600).objectBlock({kPoint}),
-         [] {
-             Events e{"block 1024 size 512"};
-             for (int i = 0; i < 12; ++i)
-                 e.push_back("rec " + std::to_string(1044 + 41 * i) + " &HE len 41 row &H40000007 bytes 41");
-             e.insert(e.end(), {"end 1024 damaged", "block 1536 size 512",
-                                "rec 1556 &H1 len 10 row &H1 bytes 10", "end 1536 complete"});
-             return e;
-         }(),
+         MapBuilder().objectBlock(fullBlock, 600).objectBlock({kPoint}),
+         join({{"block 1024 size 512"},
+               records(1044, 12, kRegionEvent, 41),
+               {"end 1024 damaged"},
+               kPointBlock1536}),
          {kDamaged1024}},
         {"RecordCrossingTheBlockEnd",
-         MapBuilder()
-             .objectBlock({MapObject::of(0x11, 2), MapObject::of(0x11, 3), MapObject::of(0x11, 4),
-                           MapObject::of(0x11, 5), MapObject::of(0x11, 6), MapObject::of(0x11, 7),
-                           MapObject::of(0x11, 8), MapObject::of(0x11, 9), MapObject::of(0x11, 10),
-                           MapObject::of(0x11, 11)},
-                          530)
-             .objectBlock({kPoint}),
-         [] {
-             Events e{"block 1024 size 512"};
-             for (int i = 0; i < 9; ++i) {
-                 std::string row;
-                 map::appendHex(row, static_cast<std::uint32_t>(i + 2));
-                 e.push_back("rec " + std::to_string(1044 + 53 * i) + " &H11 len 53 row &H" + row +
-                             " bytes 53");
-             }
-             e.insert(e.end(), {"end 1024 damaged", "block 1536 size 512",
-                                "rec 1556 &H1 len 10 row &H1 bytes 10", "end 1536 complete"});
-             return e;
-         }(),
+         MapBuilder().objectBlock(texts, 530).objectBlock({kPoint}),
+         join({{"block 1024 size 512"},
+               records(1044, 9, "&H11 len 53 row &H2 bytes 53", 53),
+               {"end 1024 damaged"},
+               kPointBlock1536}),
          {kDamaged1024}},
         // Even an unknown type byte is not looked at when its header crosses into the next block.
         {"HeaderAcrossBlockEnd",
-         MapBuilder()
-             .block(0x02,
-                    [] {
-                        Bytes b(511, std::byte{0});
-                        b[1] = std::byte{0xF4}; // used 500: a record area up to offset 520
-                        b[2] = std::byte{0x01};
-                        b[19] = std::byte{0x00};  // NoGeometry at 20, 25, ... 505
-                        b[509] = std::byte{0x1D}; // type byte at block offset 510
-                        return b;
-                    }())
-             .objectBlock({kPoint}),
-         [] {
-             Events e{"block 1024 size 512"};
-             for (int rel = 20; rel <= 505; rel += 5)
-                 e.push_back("rec " + std::to_string(1024 + rel) + " &H0 len 5 row &H0 bytes 5");
-             e.insert(e.end(), {"end 1024 damaged", "block 1536 size 512",
-                                "rec 1556 &H1 len 10 row &H1 bytes 10", "end 1536 complete"});
-             return e;
-         }(),
+         MapBuilder().block(0x02, nullRecordsThenUnknownAt510()).objectBlock({kPoint}),
+         join({{"block 1024 size 512"},
+               records(1044, 98, "&H0 len 5 row &H0 bytes 5", 5),
+               {"end 1024 damaged"},
+               kPointBlock1536}),
          {kDamaged1024}},
-        // A cut last block: the record whose header lies in the file is read as far as the file goes.
+        // A cut last block: a record whose header lies in the file is read as far as the file goes.
         {"TruncatedInsideRecordBody",
          MapBuilder().objectBlock({kPoint, kRegion, kPoint}).truncateLastBlock(40),
          {"block 1024 size 40", "rec 1044 &H1 len 10 row &H1 bytes 10",
@@ -193,14 +181,8 @@ std::vector<WalkCase> walkCases()
          {}},
         // A full last block whose used runs past it: the end of the file wins over the damage.
         {"FullLastBlockUsedBeyond",
-         MapBuilder().objectBlock(twelveRegions, 600),
-         [] {
-             Events e{"block 1024 size 512"};
-             for (int i = 0; i < 12; ++i)
-                 e.push_back("rec " + std::to_string(1044 + 41 * i) + " &HE len 41 row &H40000007 bytes 41");
-             e.push_back("end 1024 eof");
-             return e;
-         }(),
+         MapBuilder().objectBlock(fullBlock, 600),
+         join({{"block 1024 size 512"}, records(1044, 12, kRegionEvent, 41), {"end 1024 eof"}}),
          {}},
         {"HeaderWithoutMagicIsWalked",
          MapBuilder().noMagic().blockSize(16384).objectBlock({kPoint}),

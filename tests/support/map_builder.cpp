@@ -2,52 +2,13 @@
 
 #include <stdexcept>
 
+#include "map/map_layout.h"
 #include "support/table_builders.h"
 
 namespace tabrescue::test {
 
 namespace {
-
 constexpr std::size_t kBlock = 512;
-
-struct TypeInfo
-{
-    std::uint8_t code;
-    std::size_t length;
-    std::vector<std::size_t> styles; // positions back from the last byte
-};
-
-// Typed from the format's object table, kept apart from the code under test on purpose.
-const std::vector<TypeInfo>& typeInfos()
-{
-    static const std::vector<TypeInfo> kInfos = {
-        {0x00, 5, {}},      {0x01, 10, {0}},    {0x02, 14, {0}},     {0x04, 14, {0}},    {0x05, 22, {0}},
-        {0x07, 34, {0}},    {0x08, 38, {0}},    {0x0A, 26, {0}},     {0x0B, 42, {0}},    {0x0D, 37, {0, 1}},
-        {0x0E, 41, {0, 1}}, {0x10, 39, {0, 9}}, {0x11, 53, {0, 17}}, {0x13, 15, {0, 1}}, {0x14, 23, {0, 1}},
-        {0x16, 19, {0, 1}}, {0x17, 31, {0, 1}}, {0x19, 15, {0, 1}},  {0x1A, 23, {0, 1}}, {0x25, 36, {}},
-        {0x26, 40, {}},     {0x28, 22, {}},     {0x29, 26, {}},      {0x2B, 13, {}},     {0x2C, 17, {}},
-        {0x2E, 37, {}},     {0x2F, 41, {}},     {0x31, 36, {}},      {0x32, 40, {}},     {0x34, 50, {}},
-        {0x35, 54, {}},     {0x37, 61, {}},     {0x38, 61, {}},      {0x3D, 72, {}},     {0x3E, 76, {}},
-        {0x40, 71, {}},     {0x41, 75, {}},     {0x43, 83, {}},      {0x44, 87, {}},     {0x46, 66, {}},
-        {0x47, 66, {}},
-    };
-    return kInfos;
-}
-
-const TypeInfo* findType(std::uint8_t code)
-{
-    for (const TypeInfo& t : typeInfos())
-        if (t.code == code)
-            return &t;
-    return nullptr;
-}
-
-} // namespace
-
-std::size_t knownRecordLength(std::uint8_t type)
-{
-    const TypeInfo* t = findType(type);
-    return t == nullptr ? 0 : t->length;
 }
 
 Bytes MapObject::bytes() const
@@ -57,13 +18,14 @@ Bytes MapObject::bytes() const
     if (body) {
         b.insert(b.end(), body->begin(), body->end());
     } else {
-        const TypeInfo* t = findType(type);
-        if (t == nullptr)
+        const map::GeoType& t = map::geoType(type);
+        if (t.length == 0)
             throw std::invalid_argument("a record of unknown type needs its bytes");
-        for (std::size_t i = 5; i < t->length; ++i) // above any limit a test uses
+        const auto length = static_cast<std::size_t>(t.length);
+        for (std::size_t i = 5; i < length; ++i) // above any limit a test uses
             b.push_back(static_cast<std::byte>(0xC0 | (i & 0x3F)));
-        for (std::size_t s : t->styles)
-            b[t->length - 1 - s] = std::byte{1};
+        for (std::size_t i = 0; i < t.styleCount; ++i)
+            b[length - 1 - t.styles[i].beforeLast] = std::byte{1};
     }
     for (const auto& [beforeLast, value] : styles)
         b.at(b.size() - 1 - beforeLast) = static_cast<std::byte>(value);
@@ -164,6 +126,14 @@ MapBuilder& MapBuilder::block(std::uint8_t type, const Bytes& content)
     b.resize(kBlock);
     m_blocks.push_back(std::move(b));
     m_recordStarts.emplace_back();
+    return *this;
+}
+
+MapBuilder& MapBuilder::patchLastBlock(std::size_t at, const Bytes& bytes)
+{
+    Bytes& b = m_blocks.at(m_blocks.size() - 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        b.at(at + i) = bytes[i];
     return *this;
 }
 

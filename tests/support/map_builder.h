@@ -34,13 +34,8 @@ struct MapObject
         styles.emplace_back(beforeLast, value);
         return *this;
     }
-    // The record's bytes; `length` is its known record length (0 when unknown).
     Bytes bytes() const;
 };
-
-// The record length the format gives a type code (0 when unknown); independent of the code
-// under test.
-std::size_t knownRecordLength(std::uint8_t type);
 
 // Writes a .MAP file: a header block with the magic number, block size, four style limits and
 // object counts, a second block, then blocks of any kind in the order they are added.
@@ -62,6 +57,8 @@ class MapBuilder
     MapBuilder& objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used = {});
     // A block of any type: the type byte, then `content` (cut or padded with zeros to 511 bytes).
     MapBuilder& block(std::uint8_t type, const Bytes& content = {});
+    // Overwrites bytes of the last block added from block offset `at` (a block centre, say).
+    MapBuilder& patchLastBlock(std::size_t at, const Bytes& bytes);
     // The file ends `keep` bytes into the last block added.
     MapBuilder& truncateLastBlock(std::size_t keep);
     // The file is cut to `size` bytes (header included).
