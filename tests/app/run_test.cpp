@@ -171,7 +171,7 @@ TEST_F(RunTest, MissingOutputFolderShowsMessageOnce)
 {
     test::writeSimpleTable(dir() / "in", "roads", "*");
     test::writeText(dir() / "file", "x");
-    for (const std::string folder : {out("missing"), (dir() / "file").string(), std::string()}) {
+    for (const std::string& folder : {out("missing"), (dir() / "file").string(), std::string()}) {
         frontend = test::TestFrontend();
         const auto mid = run(in("roads.TAB"), folder, false, RunVerdict::OutputFolderMissing);
         EXPECT_TRUE(mid.empty()) << "no verdict line, no +!+ line";
@@ -185,13 +185,14 @@ TEST_F(RunTest, BadInputEndsByError)
 {
     fs::create_directories(dir() / "in" / "folder.TAB");
     test::writeText(dir() / "in" / "lonely.TAB", "!table\r\n");
-    for (const std::string input : {std::string(), in("missing.TAB"), in("folder.TAB"), in("lonely.TAB")}) {
+    for (const std::string& input : {std::string(), in("missing.TAB"), in("folder.TAB"), in("lonely.TAB")}) {
         frontend = test::TestFrontend();
         const auto mid = run(input, out(), true, RunVerdict::DriverError);
         ASSERT_FALSE(mid.empty());
         EXPECT_EQ(mid.back(), t("*** ends by ERROR at "));
-        if (input != in("lonely.TAB")) // an unusable group is not reported by the open check
+        if (input != in("lonely.TAB")) { // an unusable group is not reported by the open check
             EXPECT_EQ(mid.front(), "File '" + input + "' not exists or can't be opened.");
+        }
     }
     EXPECT_TRUE(fs::is_empty(dir() / "out"));
 }
