@@ -138,8 +138,10 @@ bool FileSystem::folderExists(const std::string& path)
 
 std::string FileSystem::resolve(const std::string& path)
 {
-    if (path.empty() || !platform::caseSensitiveNames())
+    if (path.empty())
         return path;
+    if (!platform::caseSensitiveNames()) // the system finds any spelling; ask it for its own
+        return platform::namesAsOnDisk(path);
     std::error_code ec;
     if (fs::exists(fs::symlink_status(platform::toNative(path), ec)))
         return path;

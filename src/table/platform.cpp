@@ -208,6 +208,13 @@ void useUtf8Console()
     SetConsoleOutputCP(CP_UTF8);
 }
 
+std::tm localTime(std::time_t t)
+{
+    std::tm local{};
+    localtime_s(&local, &t);
+    return local;
+}
+
 std::optional<std::string> environmentVariable(const std::string& name)
 {
     const std::wstring wname = widen(name);
@@ -303,6 +310,49 @@ int errnoOf(const std::error_code& ec)
     if (ec.category() == std::system_category())
         return errnoFromWin32(static_cast<DWORD>(ec.value()));
     return ec.value();
+}
+
+std::string namesAsOnDisk(const std::string& path)
+{
+    const auto isSep = [](char c) { return c == '\\' || c == '/'; };
+    const std::size_t n = path.size();
+    // The root stays as given: "C:", a "\\server\share" prefix, leading separators.
+    std::size_t i = 0;
+    if (n >= 2 && isSep(path[0]) && isSep(path[1])) {
+        i = 2;
+        for (int part = 0; part < 2; ++part) {
+            while (i < n && !isSep(path[i]))
+                ++i;
+            if (part == 0)
+                while (i < n && isSep(path[i]))
+                    ++i;
+        }
+    } else if (n >= 2 && path[1] == ':') {
+        i = 2;
+    }
+    while (i < n && isSep(path[i]))
+        ++i;
+    std::string resolved = path.substr(0, i);
+    while (i < n) {
+        std::size_t end = i;
+        while (end < n && !isSep(path[end]))
+            ++end;
+        const std::string name = path.substr(i, end - i);
+        if (name == "." || name == ".." || name.find_first_of("*?") != std::string::npos) {
+            resolved += name;
+        } else {
+            WIN32_FIND_DATAW found{};
+            const HANDLE h = FindFirstFileW(widen(resolved + name).c_str(), &found);
+            if (h == INVALID_HANDLE_VALUE)
+                return path;
+            FindClose(h);
+            resolved += narrow(found.cFileName);
+        }
+        while (end < n && isSep(path[end]))
+            resolved += path[end++];
+        i = end;
+    }
+    return resolved;
 }
 
 EntryKind entryKind(const std::string& path)
@@ -540,6 +590,13 @@ std::vector<std::string> commandLineArguments(int argc, char** argv)
 
 void useUtf8Console() {}
 
+std::tm localTime(std::time_t t)
+{
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local;
+}
+
 std::optional<std::string> environmentVariable(const std::string& name)
 {
     const char* value = std::getenv(name.c_str());
@@ -587,11 +644,14 @@ int errnoOf(const std::error_code& ec)
     return ec.value();
 }
 
+std::string namesAsOnDisk(const std::string& path)
+{
+    return path;
+}
+
 EntryKind entryKind(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
         return EntryKind::None;
     if (S_ISDIR(st.st_mode))
@@ -652,9 +712,7 @@ NativeFile NativeFile::open(const std::string& path, OpenMode mode)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw ioError(errno == ELOOP ? EACCES : errno, path);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw ioError(EISDIR, path);
@@ -702,9 +760,7 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 
 std::uint64_t NativeFile::size() const
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(static_cast<int>(m_handle), &st) != 0)
         throw ioError(errno, m_path);
     return static_cast<std::uint64_t>(st.st_size);
@@ -728,9 +784,7 @@ void renameFile(const std::string& src, const std::string& dst)
 
 void forceDelete(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw ioError(EISDIR, path);
     if (::unlink(path.c_str()) != 0)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -26,6 +27,9 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // Lets the console show the UTF-8 text the program writes.
 void useUtf8Console();
 
+// The local time of `t` (localtime_r / localtime_s).
+std::tm localTime(std::time_t t);
+
 // An environment variable of this process; std::nullopt removes it. UTF-8 names and values.
 std::optional<std::string> environmentVariable(const std::string& name);
 void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
@@ -39,6 +43,10 @@ std::string makePrivateFolder(const std::string& parent);
 
 // The errno value of a failed std::filesystem call, whatever category the library used.
 int errnoOf(const std::error_code& ec);
+
+// On a system that ignores letter case: the path with every name spelt as on disk, separators
+// as given; the path unchanged when some name does not exist. Elsewhere the path unchanged.
+std::string namesAsOnDisk(const std::string& path);
 
 enum class EntryKind { None, File, Folder, Other };
 // What a path names, following links. A path that ends in a separator names a folder or nothing

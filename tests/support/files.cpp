@@ -20,6 +20,13 @@ std::string utf8(const fs::path& p)
     return std::string(s.begin(), s.end());
 }
 
+bool makeSymlink(const fs::path& target, const fs::path& link)
+{
+    std::error_code ec;
+    fs::create_symlink(target, link, ec);
+    return !ec && fs::is_symlink(fs::symlink_status(link, ec));
+}
+
 Bytes readBytes(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);

@@ -17,6 +17,10 @@ using Bytes = std::vector<std::byte>;
 std::filesystem::path u8path(std::string_view utf8);
 std::string utf8(const std::filesystem::path& p);
 
+// Makes a symbolic link; false where this system or user cannot (Windows without the privilege,
+// Wine), so that tests of links can step aside there.
+bool makeSymlink(const std::filesystem::path& target, const std::filesystem::path& link);
+
 Bytes readBytes(const std::filesystem::path& p);
 void writeBytes(const std::filesystem::path& p, const Bytes& bytes);
 std::string readText(const std::filesystem::path& p);

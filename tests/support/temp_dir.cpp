@@ -3,6 +3,7 @@
 #include <random>
 
 #include "support/files.h"
+#include "table/platform.h"
 
 namespace tabrescue::test {
 
@@ -35,6 +36,17 @@ void removeTree(const fs::path& dir)
 std::string TempDirTest::path(const std::string& name) const
 {
     return utf8(m_dir / u8path(name));
+}
+
+ScopedTempFolder::ScopedTempFolder(const fs::path& folder)
+    : m_old(platform::environmentVariable(platform::tempFolderVariable()))
+{
+    platform::setEnvironmentVariable(platform::tempFolderVariable(), utf8(folder));
+}
+
+ScopedTempFolder::~ScopedTempFolder()
+{
+    platform::setEnvironmentVariable(platform::tempFolderVariable(), m_old);
 }
 
 void TempDirTest::SetUp()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,19 @@ protected:
 
 private:
     std::filesystem::path m_dir;
+};
+
+// Points the system's temporary folder (TMPDIR; on Windows TMP) at `folder` while it lives, so
+// that a run's private folder lands inside a test's own.
+class ScopedTempFolder {
+public:
+    explicit ScopedTempFolder(const std::filesystem::path& folder);
+    ~ScopedTempFolder();
+    ScopedTempFolder(const ScopedTempFolder&) = delete;
+    ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
+
+private:
+    std::optional<std::string> m_old;
 };
 
 // A fresh folder for tests that do not derive from TempDirTest.

@@ -62,15 +62,16 @@ TEST_F(FileSystemTest, ResolveNamesFilesAsOnDisk)
     fs::create_directory(dir() / "Data");
     test::writeText(dir() / "Data" / "roads.dat", "a");
     test::writeText(dir() / "Data" / test::u8path("Дороги.map"), "c");
-    if (!platform::caseSensitiveNames()) {
-        // The system itself ignores case: the path stays as given.
-        EXPECT_EQ(fsys.resolve(path("DATA/ДОРОГИ.MAP")), path("DATA/ДОРОГИ.MAP"));
-        return;
+    EXPECT_EQ(fsys.resolve(path("DATA/ROADS.DAT")), path("Data/roads.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/ДОРОГИ.MAP")), path("Data/Дороги.map"));
+    EXPECT_EQ(fsys.resolve(path("Data/roads.dat")), path("Data/roads.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/missing.dat")), path("data/missing.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/./ROADS.dat")), path("Data/./roads.dat"));
+    if (platform::caseSensitiveNames()) {
+        test::writeText(dir() / "Data" / "ROADS.DAT", "b");
+        EXPECT_EQ(fsys.resolve(path("Data/ROADS.DAT")), path("Data/ROADS.DAT")); // an exact match wins
+        EXPECT_EQ(fsys.resolve(path("data/roads.DAT")), path("Data/ROADS.DAT")); // sorted: upper case first
     }
-    test::writeText(dir() / "Data" / "ROADS.DAT", "b");
-    EXPECT_EQ(fsys.resolve(path("Data/ROADS.DAT")), path("Data/ROADS.DAT")); // an exact match wins
-    EXPECT_EQ(fsys.resolve(path("data/roads.DAT")), path("Data/ROADS.DAT")); // sorted: upper case first
-    EXPECT_EQ(fsys.resolve(path("DATA/ДОРОГИ.MAP")), path("Data/Дороги.map"));
 }
 
 TEST_F(FileSystemTest, NamesBeyondAsciiReachTheDisk)

@@ -3,7 +3,6 @@
 #include "support/files.h"
 #include "support/temp_dir.h"
 #include "table/file_system.h"
-#include "table/platform.h"
 #include "table/table_files.h"
 
 namespace tabrescue {
@@ -136,20 +135,19 @@ TEST_F(TableFilesTest, ComponentsFoundWithoutRegardToCase)
         touch(n);
     const auto t = open("Roads.TAB");
     EXPECT_EQ(t.TableName(), "Roads");
-    // Names as they exist on disk where case matters; where the system ignores case, the names
-    // built with upper-case extensions already reach the files.
-    const bool blind = !platform::caseSensitiveNames();
-    EXPECT_EQ(t.DATfile(), blind ? "Roads.DAT" : "roads.dat");
-    EXPECT_EQ(t.MAPfile(), blind ? "Roads.MAP" : "ROADS.Map");
-    EXPECT_EQ(t.IDfile(), blind ? "Roads.ID" : "roads.ID");
-    EXPECT_EQ(t.INDfile(), blind ? "Roads.IND" : "ROADS.ind");
+    // Names as they exist on disk, on systems that ignore case too.
+    EXPECT_EQ(t.DATfile(), "roads.dat");
+    EXPECT_EQ(t.MAPfile(), "ROADS.Map");
+    EXPECT_EQ(t.IDfile(), "roads.ID");
+    EXPECT_EQ(t.INDfile(), "ROADS.ind");
+    EXPECT_EQ(t.DATfullpath(), folder() + "roads.dat");
     EXPECT_EQ(fileSystem().readAll(t.DATfullpath()), "x");
     EXPECT_EQ(fileSystem().readAll(t.INDfullpath()), "x");
 
     // Given in another case than on disk: the base name keeps the given case.
     const auto other = open("ROADS.tab");
     EXPECT_EQ(other.TabBaseName(), "ROADS");
-    EXPECT_EQ(other.TABfile(), blind ? "ROADS.TAB" : "Roads.TAB");
+    EXPECT_EQ(other.TABfile(), "Roads.TAB");
     EXPECT_EQ(fileSystem().readAll(other.MAPfullpath()), "x");
 }
 
