@@ -266,7 +266,7 @@ void writeSpatialIndex(BinaryFile& map, std::uint64_t fileLength, std::span<cons
     const Box header{readLE32s(boxBytes, 0), readLE32s(boxBytes, 4), readLE32s(boxBytes, 8),
                      readLE32s(boxBytes, 12)};
     const Box widened = unite(header, root.box);
-    if (!(widened == header)) {
+    if (widened != header) {
         writeLE32(boxBytes, 0, static_cast<std::uint32_t>(widened.xMin));
         writeLE32(boxBytes, 4, static_cast<std::uint32_t>(widened.yMin));
         writeLE32(boxBytes, 8, static_cast<std::uint32_t>(widened.xMax));
