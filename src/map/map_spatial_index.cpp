@@ -11,8 +11,6 @@ namespace tabrescue::map {
 
 namespace {
 
-constexpr std::uint64_t kBlock = 512;
-
 // Byte-wise little-endian read where bytes beyond `bytes` count as zeros.
 std::uint32_t readPadded(std::span<const std::byte> bytes, std::size_t at, std::size_t width)
 {
@@ -207,7 +205,7 @@ void BlockBoxes::endBlock()
 IndexPlan planSpatialIndex(std::uint64_t fileLength, std::size_t leafCount)
 {
     IndexPlan plan;
-    plan.firstBlock = (fileLength + kBlock - 1) / kBlock * kBlock;
+    plan.firstBlock = (fileLength + kBlockSize - 1) / kBlockSize * kBlockSize;
     for (std::uint64_t n = leafCount; n > 0;) {
         n = (n + kIndexFanOut - 1) / kIndexFanOut;
         plan.blockCount += n;
@@ -215,7 +213,7 @@ IndexPlan planSpatialIndex(std::uint64_t fileLength, std::size_t leafCount)
         if (n == 1)
             break;
     }
-    if (plan.firstBlock + plan.blockCount * kBlock > kIndexEndLimit)
+    if (plan.firstBlock + plan.blockCount * kBlockSize > kIndexEndLimit)
         throwOverflow();
     return plan;
 }
@@ -225,18 +223,18 @@ void writeSpatialIndex(BinaryFile& map, std::uint64_t fileLength, std::span<cons
     std::array<std::byte, 4> number{};
     std::array<std::byte, 16> boxBytes{};
     if (leaves.empty()) {
-        map.writeAt(kSpatialRootOffset, number);
-        map.writeAt(kSpatialDepthOffset, std::array<std::byte, 1>{});
+        map.writeAt(kIndexRootOffset, number);
+        map.writeAt(kIndexDepthOffset, std::array<std::byte, 1>{});
         return;
     }
     const IndexPlan plan = planSpatialIndex(fileLength, leaves.size());
 
     AppendWriter out(map, fileLength);
-    const std::array<std::byte, kBlock> zeros{};
+    const std::array<std::byte, kBlockSize> zeros{};
     out.append(std::span(zeros).first(static_cast<std::size_t>(plan.firstBlock - fileLength)));
 
     // Each level's blocks go out in order; the level above holds one entry per block written.
-    std::array<std::byte, kBlock> block{};
+    std::array<std::byte, kBlockSize> block{};
     const auto writeLevel = [&](std::span<const IndexEntry> entries, std::vector<IndexEntry>& up) {
         up.clear();
         for (std::size_t first = 0; first < entries.size(); first += kIndexFanOut) {
@@ -274,8 +272,8 @@ void writeSpatialIndex(BinaryFile& map, std::uint64_t fileLength, std::span<cons
         map.writeAt(kHeaderBoxOffset, boxBytes);
     }
     writeLE32(number, 0, root.child);
-    map.writeAt(kSpatialRootOffset, number);
-    map.writeAt(kSpatialDepthOffset, std::array<std::byte, 1>{static_cast<std::byte>(plan.levels + 1)});
+    map.writeAt(kIndexRootOffset, number);
+    map.writeAt(kIndexDepthOffset, std::array<std::byte, 1>{static_cast<std::byte>(plan.levels + 1)});
 }
 
 } // namespace tabrescue::map

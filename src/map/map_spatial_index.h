@@ -7,31 +7,16 @@
 #include <span>
 #include <vector>
 
+#include "map/map_layout.h"
+
 namespace tabrescue {
 class BinaryFile;
 }
 
 namespace tabrescue::map {
 
-// Index blocks.
-inline constexpr std::uint16_t kIndexBlock = 0x01;
-inline constexpr std::size_t kIndexEntryCountOffset = 2; // u16
-inline constexpr std::size_t kIndexEntriesOffset = 4;
-inline constexpr std::size_t kIndexEntrySize = 20; // four i32 box values, then the i32 child offset
-inline constexpr std::size_t kIndexEntryChildOffset = 16;
-inline constexpr std::size_t kIndexFanOut = 25;
-
-// Object data block: the centre that short point, line and arc coordinates are relative to.
-inline constexpr std::size_t kBlockCentreXOffset = 4; // i32
-inline constexpr std::size_t kBlockCentreYOffset = 8; // i32
-
-// File header: the box of every object, four i32 from here.
-inline constexpr std::size_t kHeaderBoxOffset = 272;
-inline constexpr std::size_t kSpatialRootOffset = 304;  // i32
-inline constexpr std::size_t kSpatialDepthOffset = 351; // u8: index levels + 1
-
-// Index blocks must keep every byte at a 32-bit signed offset.
-inline constexpr std::uint64_t kIndexEndLimit = std::uint64_t{2147483647} + 1;
+// Every byte of an index block must lie at a 32-bit signed offset.
+inline constexpr std::uint64_t kIndexEndLimit = kMaxFileSize + 1;
 
 // A box in the file's integer coordinates, edges included.
 struct Box

@@ -225,6 +225,38 @@ TEST(BoxLayoutTest, ShortAndLongOfOneObjectShareTheirKind)
     }
 }
 
+// The walk steps over exactly the records whose box is known, and every box lies in its record.
+TEST(BoxLayoutTest, AgreesWithTheTypeTable)
+{
+    for (unsigned c = 0; c < 256; ++c) {
+        const auto code = static_cast<std::uint8_t>(c);
+        const BoxLayout layout = boxLayout(code);
+        const auto length = static_cast<std::size_t>(geoType(code).length);
+        EXPECT_EQ(layout.kind == BoxKind::Unknown, length == 0) << std::hex << c;
+        const std::size_t pairWidth = isShortType(code) ? 4 : 8;
+        std::size_t width = 0;
+        switch (layout.kind) {
+        case BoxKind::Unknown:
+        case BoxKind::None:
+            continue;
+        case BoxKind::Point:
+            width = pairWidth;
+            break;
+        case BoxKind::TwoPairs:
+            width = 2 * pairWidth;
+            break;
+        case BoxKind::Arc:
+            width = 4 * pairWidth;
+            break;
+        case BoxKind::OriginBox:
+            width = 16;
+            break;
+        }
+        EXPECT_LE(layout.offset + width, length) << std::hex << c;
+        EXPECT_GE(layout.offset, kRecordHeaderSize) << std::hex << c;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // One leaf per object data block.
 
@@ -425,8 +457,8 @@ std::vector<IndexEntry> leavesFor(std::size_t n)
 Bytes mapWithBlocks(std::size_t leaves, std::uint64_t length, const Box& box)
 {
     Bytes m = headerWithBox(box);
-    test::putLE32(m, kSpatialRootOffset, 1024);
-    m[kSpatialDepthOffset] = std::byte{1};
+    test::putLE32(m, kIndexRootOffset, 1024);
+    m[kIndexDepthOffset] = std::byte{1};
     m.resize(static_cast<std::size_t>(length));
     for (std::size_t i = 512; i < m.size(); ++i)
         m[i] = static_cast<std::byte>(1 + i % 251);
@@ -478,8 +510,8 @@ TEST_P(WriteIndexTest, AppendsATreeAndChangesOnlyTheHeaderFields)
     const Bytes box = headerWithBox(c.headerAfter);
     std::copy(box.begin() + kHeaderBoxOffset, box.begin() + kHeaderBoxOffset + 16,
               expected.begin() + kHeaderBoxOffset);
-    test::putLE32(expected, kSpatialRootOffset, static_cast<std::uint32_t>(after.size() - 512));
-    expected[kSpatialDepthOffset] = static_cast<std::byte>(c.levelSizes.size() + 1);
+    test::putLE32(expected, kIndexRootOffset, static_cast<std::uint32_t>(after.size() - 512));
+    expected[kIndexDepthOffset] = static_cast<std::byte>(c.levelSizes.size() + 1);
     expected.resize(static_cast<std::size_t>(shape.firstIndexBlock)); // padded with zeros
     EXPECT_EQ(
         test::firstDifference(
@@ -533,8 +565,8 @@ TEST_F(WriteIndexFileTest, OneBlockIndexIsLaidOutByteForByte)
     for (const auto& [at, v] : {std::pair{4, -7}, {8, -8}, {12, 9}, {16, 10}, {20, 1024}})
         test::putLE32(expected, static_cast<std::size_t>(at), static_cast<std::uint32_t>(v));
     EXPECT_EQ(test::firstDifference(Bytes(after.begin() + 1536, after.end()), expected), "");
-    EXPECT_EQ(test::getLE32(after, kSpatialRootOffset), 1536u);
-    EXPECT_EQ(after[kSpatialDepthOffset], std::byte{2});
+    EXPECT_EQ(test::getLE32(after, kIndexRootOffset), 1536u);
+    EXPECT_EQ(after[kIndexDepthOffset], std::byte{2});
 }
 
 TEST_F(WriteIndexFileTest, WithoutLeavesNothingIsAppended)
@@ -547,8 +579,8 @@ TEST_F(WriteIndexFileTest, WithoutLeavesNothingIsAppended)
         writeSpatialIndex(f, before.size(), {});
     }
     Bytes expected = before;
-    test::putLE32(expected, kSpatialRootOffset, 0);
-    expected[kSpatialDepthOffset] = std::byte{0};
+    test::putLE32(expected, kIndexRootOffset, 0);
+    expected[kIndexDepthOffset] = std::byte{0};
     EXPECT_EQ(test::firstDifference(test::readBytes(p), expected), "");
     test::IndexShape shape;
     EXPECT_TRUE(test::checkSpatialIndex(test::readBytes(p), shape));

@@ -107,10 +107,10 @@ class Descent
 ::testing::AssertionResult checkSpatialIndex(const Bytes& map, IndexShape& shape)
 {
     shape = {};
-    if (map.size() < map::kSpatialDepthOffset + 1)
+    if (map.size() < map::kIndexDepthOffset + 1)
         return ::testing::AssertionFailure() << "the file has no whole header";
-    const std::uint32_t root = getLE32(map, map::kSpatialRootOffset);
-    const auto depth = std::to_integer<int>(map[map::kSpatialDepthOffset]);
+    const std::uint32_t root = getLE32(map, map::kIndexRootOffset);
+    const auto depth = std::to_integer<int>(map[map::kIndexDepthOffset]);
     if (root == 0 || depth == 0) {
         if (root != 0 || depth != 0)
             return ::testing::AssertionFailure() << "root " << root << " with depth byte " << depth;
