@@ -80,9 +80,9 @@ MapBuilder withHeaderBox(MapBuilder m, const Box& b = kHeaderBox)
 }
 
 // `n` blocks holding one point each, point i at (10 i, -10 i).
-MapBuilder onePointBlocks(std::size_t n)
+MapBuilder onePointBlocks(std::size_t n, const Box& header = kHeaderBox)
 {
-    MapBuilder m = withHeaderBox(MapBuilder());
+    MapBuilder m = withHeaderBox(MapBuilder(), header);
     for (std::size_t i = 0; i < n; ++i) {
         const auto v = static_cast<std::int32_t>(i);
         m.objectBlock({longPoint(static_cast<std::uint32_t>(i + 1), 10 * v, -10 * v)});
@@ -184,6 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
         IndexCase{"TwentyFiveBlocks", [] { return onePointBlocks(25); }, onePointLeaves(25), {1}, kHeaderBox},
         IndexCase{
             "TwentySixBlocks", [] { return onePointBlocks(26); }, onePointLeaves(26), {1, 2}, kHeaderBox},
+        // An empty header box (corners swapped) becomes the root's box.
+        IndexCase{"TwentySixBlocksEmptyHeaderBox",
+                  [] {
+                      return onePointBlocks(26, Box{1000000, 1000000, -1000000, -1000000});
+                  },
+                  onePointLeaves(26),
+                  {1, 2},
+                  Box{0, -250, 250, 0}},
         IndexCase{"SixHundredTwentySixBlocks",
                   [] { return onePointBlocks(626); },
                   onePointLeaves(626),

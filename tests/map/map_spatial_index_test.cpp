@@ -7,7 +7,6 @@
 
 #include "map/map_spatial_index.h"
 #include "support/files.h"
-#include "support/spatial_index_check.h"
 #include "support/temp_dir.h"
 #include "table/file_system.h"
 #include "table/recover_error.h"
@@ -211,19 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{"UnknownCodeHasNoBox", 0x1D, {}, {}, 40, std::nullopt},
         BoxCase{"UnknownHighCodeHasNoBox", 0xFF, {}, {}, 40, std::nullopt}),
     [](const auto& row) { return std::string(row.param.name); });
-
-TEST(BoxLayoutTest, ShortAndLongOfOneObjectShareTheirKind)
-{
-    for (unsigned code = 0; code < 256; ++code) {
-        const BoxKind kind = boxLayout(static_cast<std::uint8_t>(code)).kind;
-        if (kind == BoxKind::Unknown || kind == BoxKind::None)
-            continue;
-        // Every known geometry code comes as a short/long pair, short first (0x16/0x17 included).
-        const bool shortOne = isShortType(static_cast<std::uint8_t>(code));
-        const unsigned partner = shortOne ? code + 1 : code - 1;
-        EXPECT_EQ(boxLayout(static_cast<std::uint8_t>(partner)).kind, kind) << std::hex << code;
-    }
-}
 
 // The walk steps over exactly the records whose box is known, and every box lies in its record.
 TEST(BoxLayoutTest, AgreesWithTheTypeTable)
@@ -439,110 +425,16 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------
 // Writing the index into a file.
 
-Box leafBox(std::size_t i)
-{
-    const auto v = static_cast<std::int32_t>(i);
-    return {v * 10 - 3000, -v * 7, v * 10 - 2990 + v % 5, -v * 7 + 50};
-}
-
-std::vector<IndexEntry> leavesFor(std::size_t n)
-{
-    std::vector<IndexEntry> out;
-    for (std::size_t i = 0; i < n; ++i)
-        out.push_back({leafBox(i), static_cast<std::uint32_t>(1024 + 512 * i)});
-    return out;
-}
-
-// A header with `box`, then one object data block per leaf full of non-zero bytes, cut to `length`.
-Bytes mapWithBlocks(std::size_t leaves, std::uint64_t length, const Box& box)
+// A header with `box`, then one object data block full of non-zero bytes, cut to `length`.
+Bytes mapWithOneBlock(std::uint64_t length, const Box& box)
 {
     Bytes m = headerWithBox(box);
-    test::putLE32(m, kIndexRootOffset, 1024);
-    m[kIndexDepthOffset] = std::byte{1};
     m.resize(static_cast<std::size_t>(length));
     for (std::size_t i = 512; i < m.size(); ++i)
         m[i] = static_cast<std::byte>(1 + i % 251);
-    for (std::size_t i = 0; i < leaves; ++i)
-        m.at(1024 + 512 * i) = std::byte{0x02};
+    m.at(1024) = std::byte{0x02};
     return m;
 }
-
-struct WriteCase
-{
-    const char* name;
-    std::size_t leaves;
-    std::uint64_t length;
-    Box header;
-    std::vector<std::size_t> levelSizes; // root level first
-    Box headerAfter;
-};
-
-void PrintTo(const WriteCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class WriteIndexTest : public test::TempDirTest, public ::testing::WithParamInterface<WriteCase>
-{
-};
-
-TEST_P(WriteIndexTest, AppendsATreeAndChangesOnlyTheHeaderFields)
-{
-    const WriteCase& c = GetParam();
-    const auto p = dir() / "t.MAP";
-    const Bytes before = mapWithBlocks(c.leaves, c.length, c.header);
-    test::writeBytes(p, before);
-    const std::vector<IndexEntry> leaves = leavesFor(c.leaves);
-    {
-        BinaryFile f = fileSystem().openReadWrite(p.string());
-        writeSpatialIndex(f, c.length, leaves);
-    }
-    const Bytes after = test::readBytes(p);
-
-    test::IndexShape shape;
-    ASSERT_TRUE(test::checkSpatialIndex(after, shape));
-    EXPECT_EQ(shape.levelSizes, c.levelSizes);
-    EXPECT_EQ(shape.leaves, leaves);
-    EXPECT_EQ(shape.firstIndexBlock, (c.length + 511) / 512 * 512);
-
-    // Within the old length only the root, the depth and the header's box may change.
-    Bytes expected = before;
-    const Bytes box = headerWithBox(c.headerAfter);
-    std::copy(box.begin() + kHeaderBoxOffset, box.begin() + kHeaderBoxOffset + 16,
-              expected.begin() + kHeaderBoxOffset);
-    test::putLE32(expected, kIndexRootOffset, static_cast<std::uint32_t>(after.size() - 512));
-    expected[kIndexDepthOffset] = static_cast<std::byte>(c.levelSizes.size() + 1);
-    expected.resize(static_cast<std::size_t>(shape.firstIndexBlock)); // padded with zeros
-    EXPECT_EQ(
-        test::firstDifference(
-            Bytes(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected),
-        "");
-}
-
-constexpr Box kLeaves625{-3000, -4368, 3254, 50}; // leafBox(0) to leafBox(624) united
-constexpr Box kLeaves626{-3000, -4375, 3260, 50};
-
-INSTANTIATE_TEST_SUITE_P(
-    Trees, WriteIndexTest,
-    ::testing::Values(
-        WriteCase{
-            "OneBlockNoPadding", 1, 1536, Box{-5000, -5000, 5000, 5000}, {1}, Box{-5000, -5000, 5000, 5000}},
-        WriteCase{"OneBlockPaddedHeaderWidened", 1, 1100, Box{0, 0, 1, 1}, {1}, Box{-3000, 0, 1, 50}},
-        WriteCase{"TwentyFiveCutLastBlock",
-                  25,
-                  1024 + 512 * 24 + 300,
-                  Box{kMin, kMin, kMax, kMax},
-                  {1},
-                  Box{kMin, kMin, kMax, kMax}},
-        WriteCase{"TwentySix", 26, 1024 + 512 * 26, Box{0, 0, 0, 0}, {1, 2}, Box{-3000, -175, 0, 50}},
-        WriteCase{"SixHundredTwentyFive", 625, 1024 + 512 * 625, kLeaves625, {1, 25}, kLeaves625},
-        WriteCase{"SixHundredTwentySixInvertedHeaderBox",
-                  626,
-                  1024 + 512 * 625 + 1,
-                  Box{1000000000, 1000000000, -1000000000, -1000000000},
-                  {1, 2, 26},
-                  kLeaves626}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 class WriteIndexFileTest : public test::TempDirTest
 {
@@ -551,7 +443,7 @@ class WriteIndexFileTest : public test::TempDirTest
 TEST_F(WriteIndexFileTest, OneBlockIndexIsLaidOutByteForByte)
 {
     const auto p = dir() / "t.MAP";
-    test::writeBytes(p, mapWithBlocks(1, 1536, kHeaderBox));
+    test::writeBytes(p, mapWithOneBlock(1536, kHeaderBox));
     const IndexEntry leaf{{-7, -8, 9, 10}, 1024};
     {
         BinaryFile f = fileSystem().openReadWrite(p.string());
@@ -569,34 +461,16 @@ TEST_F(WriteIndexFileTest, OneBlockIndexIsLaidOutByteForByte)
     EXPECT_EQ(after[kIndexDepthOffset], std::byte{2});
 }
 
-TEST_F(WriteIndexFileTest, WithoutLeavesNothingIsAppended)
-{
-    const auto p = dir() / "t.MAP";
-    const Bytes before = mapWithBlocks(1, 1300, kHeaderBox);
-    test::writeBytes(p, before);
-    {
-        BinaryFile f = fileSystem().openReadWrite(p.string());
-        writeSpatialIndex(f, before.size(), {});
-    }
-    Bytes expected = before;
-    test::putLE32(expected, kIndexRootOffset, 0);
-    expected[kIndexDepthOffset] = std::byte{0};
-    EXPECT_EQ(test::firstDifference(test::readBytes(p), expected), "");
-    test::IndexShape shape;
-    EXPECT_TRUE(test::checkSpatialIndex(test::readBytes(p), shape));
-    EXPECT_EQ(shape.levels, 0);
-}
-
 TEST_F(WriteIndexFileTest, IndexPastTwoGigabytesFailsBeforeWriting)
 {
     const auto p = dir() / "t.MAP";
-    const Bytes before = mapWithBlocks(1, 1536, kHeaderBox);
+    const Bytes before = mapWithOneBlock(1536, kHeaderBox);
     test::writeBytes(p, before);
     {
         BinaryFile f = fileSystem().openReadWrite(p.string());
         // The length is what the index would follow; the file itself stays small.
         try {
-            writeSpatialIndex(f, k2G - 100, leavesFor(1));
+            writeSpatialIndex(f, k2G - 100, std::vector<IndexEntry>{{kHeaderBox, 1024}});
             FAIL() << "no overflow";
         } catch (const RecoverError& e) {
             EXPECT_EQ(e.number(), kErrOverflow);
