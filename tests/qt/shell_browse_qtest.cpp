@@ -45,7 +45,6 @@ class ShellBrowseTest : public QObject
     Q_OBJECT
 
   private slots:
-    void newObjectHasDefaults();
     void optionBits_data();
     void optionBits();
     void browseOutcome_data();
@@ -63,23 +62,11 @@ class ShellBrowseTest : public QObject
     void qtBrowserCancelled();
 };
 
-void ShellBrowseTest::newObjectHasDefaults()
-{
-    ScriptedFolderBrowser backend;
-    const ShellBrowse browser(backend);
-    QCOMPARE(browser.Caption, std::string("Select Folder"));
-    QCOMPARE(browser.RootFolder, 0);
-    QCOMPARE(browser.InitialFolder, 0);
-    QVERIFY(browser.InitialPath.empty());
-    QVERIFY(browser.Result().empty());
-    QCOMPARE(browser.hWndOwner, std::uintptr_t(0));
-    QCOMPARE(browser.optionBits(), 0x50u); // edit box and new style, nothing else
-}
-
 void ShellBrowseTest::optionBits_data()
 {
     QTest::addColumn<QString>("property");
     QTest::addColumn<uint>("expected");
+    QTest::newRow("new object: edit box and new style") << "none" << 0x50u;
     QTest::newRow("FileSystemDirsOnly (the window's choice)") << "FileSystemDirsOnly" << 0x51u;
     QTest::newRow("ShowStatusText") << "ShowStatusText" << 0x54u;
     QTest::newRow("ComputersOnly") << "ComputersOnly" << 0x1050u;
@@ -163,6 +150,7 @@ void ShellBrowseTest::browserGetsTheRecord()
     browser.hWndOwner = 42;
     browser.Caption = "Select Folder where result of recover will be saved...";
     browser.RootFolder = kCsidlDrives;
+    QCOMPARE(ShellBrowse(backend).Caption, std::string("Select Folder"));
     browser.BrowseForFolder();
     QCOMPARE(backend.specialRequests.at(0), kCsidlDrives);
     const BrowseInfo& info = backend.browsed.at(0);
