@@ -1,5 +1,8 @@
 # GDAL's spatial filters on recovered GDAL-written tables, against brute force. Needs a Python
-# with the GDAL bindings (Debian's python3-gdal); without one the check is left out.
+# with the GDAL bindings (Debian's python3-gdal) and a tool that runs here; otherwise it is left out.
+if(CMAKE_CROSSCOMPILING)
+  return()
+endif()
 set(TABRESCUE_GDAL_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with the GDAL bindings")
 execute_process(COMMAND ${TABRESCUE_GDAL_PYTHON} -c "import osgeo.ogr" RESULT_VARIABLE no_gdal_python
                 OUTPUT_QUIET ERROR_QUIET)
