@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the core, tabrescue.exe and the core test programs for 64-bit Windows with MinGW-w64
-# and runs every test program under Wine. Any failure fails the script.
+# Cross-builds the core, tabrescue.exe and the core test programs for 64-bit Windows with MinGW-w64,
+# runs every test program under Wine, then whole recoveries of tabrescue.exe with Windows paths
+# against the Linux command line (build/tabrescue). Any failure fails the script.
 #   scripts/test-windows.sh            build into build-win and test
 #   BUILD_DIR=out/win scripts/test-windows.sh
 set -euo pipefail
@@ -30,9 +31,10 @@ wineserver=$(find_tool wineserver64 wineserver)
 # One fresh prefix for the whole run, removed at the end.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tabrescue-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+work=$(mktemp -d "${TMPDIR:-/tmp}/tabrescue-runs.XXXXXX")
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
+  rm -rf "$WINEPREFIX" "$work"
 }
 trap cleanup EXIT
 
@@ -56,5 +58,15 @@ for exe in "$build"/tests/*_tests.exe; do
   fi
 done
 
-echo "windows: build $((built - started)) s, wine prefix $((prepared - built)) s, tests $((SECONDS - prepared)) s"
+tested=$SECONDS
+
+# Whole runs of tabrescue.exe with Windows paths against the Linux command line.
+cmake --build build --target tabrescue >/dev/null 2>&1 ||
+  { cmake -S . -B build >/dev/null && cmake --build build --target tabrescue >/dev/null; }
+if ! scripts/compare-windows-runs.py build/tabrescue "$build/tabrescue.exe" "$wine" examples "$work"; then
+  failed=1
+fi
+
+echo "windows: build $((built - started)) s, wine prefix $((prepared - built)) s," \
+     "core tests $((tested - prepared)) s, whole runs $((SECONDS - tested)) s"
 exit "$failed"
