@@ -49,6 +49,22 @@ void BinaryFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
     m_file.writeAt(pos, data);
 }
 
+std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
+{
+    constexpr std::uint64_t kPiece = std::uint64_t{64} << 20;
+    std::uint64_t done = 0;
+    while (done < length) {
+        service().fault("read", m_file.path());
+        service().fault("write", to.m_file.path());
+        const auto want = static_cast<std::size_t>(std::min(kPiece, length - done));
+        const std::size_t n = platform::copyRange(m_file, to.m_file, done, want);
+        done += n;
+        if (n < want)
+            break;
+    }
+    return done;
+}
+
 std::uint64_t BinaryFile::size() const
 {
     return m_file.size();

@@ -26,6 +26,10 @@ public:
     // Reads exactly out.size() bytes at pos, or throws error 62.
     void readExactAt(std::uint64_t pos, std::span<std::byte> out);
     void writeAt(std::uint64_t pos, std::span<const std::byte> data);
+    // Copies the bytes [0, length) of this file to the same place in `to`, in large pieces and
+    // with the kernel's copy where there is one. Returns the bytes copied (fewer only when this
+    // file ends first).
+    std::uint64_t copyTo(BinaryFile& to, std::uint64_t length);
     std::uint64_t size() const;
     void close();
     bool isOpen() const { return m_file.isOpen(); }
