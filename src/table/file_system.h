@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <string>
@@ -45,9 +46,17 @@ public:
     explicit ChunkReader(BinaryFile& file, std::size_t chunk = 1u << 20);
     std::uint64_t size() const { return m_size; }
     // The bytes [pos, pos + n) as far as they lie in the file; n must not exceed the chunk size.
-    std::span<const std::byte> view(std::uint64_t pos, std::size_t n);
+    // Inline for the common case of bytes already in the buffer: callers ask once per row.
+    std::span<const std::byte> view(std::uint64_t pos, std::size_t n)
+    {
+        if (pos >= m_bufPos && n <= m_bufLen && pos - m_bufPos <= m_bufLen - n)
+            return {m_buf.data() + (pos - m_bufPos), n};
+        return load(pos, n);
+    }
 
 private:
+    std::span<const std::byte> load(std::uint64_t pos, std::size_t n);
+
     BinaryFile& m_file;
     std::uint64_t m_size;
     std::vector<std::byte> m_buf;
@@ -59,15 +68,29 @@ private:
 class AppendWriter {
 public:
     AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = 1u << 20);
-    void append(std::span<const std::byte> data);
+    // Inline: callers append millions of small rows, and a call per row would cost more than
+    // the copy itself.
+    void append(std::span<const std::byte> data)
+    {
+        if (data.size() > m_capacity - m_used || m_used + data.size() > m_buf.size()) {
+            appendSlow(data);
+            return;
+        }
+        if (!data.empty())
+            std::memcpy(m_buf.data() + m_used, data.data(), data.size());
+        m_used += data.size();
+    }
     void flush();
-    std::uint64_t position() const { return m_pos + m_buf.size(); }
+    std::uint64_t position() const { return m_pos + m_used; }
 
 private:
+    void appendSlow(std::span<const std::byte> data);
+
     BinaryFile& m_file;
     std::uint64_t m_pos;
     std::size_t m_capacity;
-    std::vector<std::byte> m_buf;
+    std::vector<std::byte> m_buf; // grows up to m_capacity as rows arrive; most results are small
+    std::size_t m_used = 0;
 };
 
 // The module's single file-system service. Every file operation of the core goes through it, so
