@@ -52,11 +52,14 @@ cat_to_null() { cat "$1" >/dev/null; }
 # Median of the numbers on standard input.
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# measure PREP CMD...: runs PREP (untimed, a shell snippet) and then CMD, reps times; prints the
-# median wall time of CMD in seconds.
+# measure PREP CMD...: runs PREP (untimed, a shell snippet) and then CMD, reps times after one
+# untimed warm-up run; prints the median wall time of CMD in seconds. (A virtual machine backs
+# memory that was never touched slowly; the warm-up pays that, not the first measurement.)
 measure() {
   local prep=$1; shift
   local i t0 t1 times=()
+  eval "$prep"
+  "$@"
   for ((i = 0; i < reps; i++)); do
     eval "$prep"
     t0=$EPOCHREALTIME
