@@ -5,6 +5,7 @@
 
 #include "app/run.h"
 #include "support/files.h"
+#include "support/map_builder.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
 #include "support/test_frontend.h"
@@ -171,7 +172,7 @@ TEST_F(RunTest, MissingOutputFolderShowsMessageOnce)
 {
     test::writeSimpleTable(dir() / "in", "roads", "*");
     test::writeText(dir() / "file", "x");
-    for (const std::string folder : {out("missing"), (dir() / "file").string(), std::string()}) {
+    for (const std::string& folder : {out("missing"), (dir() / "file").string(), std::string()}) {
         frontend = test::TestFrontend();
         const auto mid = run(in("roads.TAB"), folder, false, RunVerdict::OutputFolderMissing);
         EXPECT_TRUE(mid.empty()) << "no verdict line, no +!+ line";
@@ -185,13 +186,14 @@ TEST_F(RunTest, BadInputEndsByError)
 {
     fs::create_directories(dir() / "in" / "folder.TAB");
     test::writeText(dir() / "in" / "lonely.TAB", "!table\r\n");
-    for (const std::string input : {std::string(), in("missing.TAB"), in("folder.TAB"), in("lonely.TAB")}) {
+    for (const std::string& input : {std::string(), in("missing.TAB"), in("folder.TAB"), in("lonely.TAB")}) {
         frontend = test::TestFrontend();
         const auto mid = run(input, out(), true, RunVerdict::DriverError);
         ASSERT_FALSE(mid.empty());
         EXPECT_EQ(mid.back(), t("*** ends by ERROR at "));
-        if (input != in("lonely.TAB")) // an unusable group is not reported by the open check
+        if (input != in("lonely.TAB")) { // an unusable group is not reported by the open check
             EXPECT_EQ(mid.front(), "File '" + input + "' not exists or can't be opened.");
+        }
     }
     EXPECT_TRUE(fs::is_empty(dir() / "out"));
 }
@@ -239,6 +241,57 @@ TEST_F(RunTest, InputAndOutputInOneFolderWithAwkwardNames)
     EXPECT_EQ(o.verdict, RunVerdict::EndsByOk);
     EXPECT_EQ(test::readBytes(table.datPath), before);
     EXPECT_EQ(test::readBytes(dir() / "in" / folder / "Дороги 2015_DAT.DAT"), expectedDatResult(before));
+}
+
+test::MapBuilder twoObjects(std::uint32_t secondRowField)
+{
+    using test::MapObject;
+    return test::MapBuilder().objectBlock({MapObject::of(0x02, 1), MapObject::of(0x0E, secondRowField)});
+}
+
+// The attribute result is made too, but with no deleted row it stays in the temporary folder.
+TEST_F(RunTest, DeletedGeometriesAreRestored)
+{
+    const auto map = twoObjects(0x40000002);
+    const std::string tab = test::writeMapTable(dir() / "in", "roads", map);
+    const auto mid = run(tab, out(), false, RunVerdict::EndsByOk);
+    EXPECT_EQ(mid, (std::vector<std::string>{
+                       " +!+ 1 deleteted Geometries were restored to file '" + out("roads_MAP.TAB") + "' +!+",
+                       t("*** Ends by OK at ")}));
+    const std::vector<test::MapResultRow> rows = {{map.recordOffset(0, 0), 1, "  02"},
+                                                  {map.recordOffset(0, 1), 2, "D 0E"}};
+    EXPECT_EQ(test::readBytes(out("roads_MAP.DAT")), test::expectedMapResultDat(rows));
+    EXPECT_EQ(test::readBytes(out("roads_MAP.ID")), test::expectedMapResultId(rows));
+    const Bytes result = test::readBytes(out("roads_MAP.MAP"));
+    EXPECT_EQ(test::getLE32(result, map.recordOffset(0, 1) + 1), 2u) << "live and renumbered";
+    EXPECT_EQ(test::getLE32(result, 316), 1u); // points
+    EXPECT_EQ(test::getLE32(result, 324), 1u); // areas
+    EXPECT_EQ(test::snapshot(dir() / "out").size(), 4u);
+}
+
+TEST_F(RunTest, GeometryWithoutAttributes)
+{
+    const std::string tab = test::writeMapTable(dir() / "in", "roads", twoObjects(0x80000002));
+    fs::remove(dir() / "in" / "roads.DAT");
+    const auto mid = run(tab, out(), false, RunVerdict::EndsByOk);
+    EXPECT_EQ(mid, (std::vector<std::string>{
+                       " +!+ 1 deleteted Geometries were restored to file '" + out("roads_MAP.TAB") + "' +!+",
+                       t("*** Ends by OK at ")}));
+}
+
+TEST_F(RunTest, FailedGeometryRecoveryKeepsTheAttributeResult)
+{
+    // A block size the walk cannot follow: the count fails, so the recovery runs and fails too.
+    const std::string tab = test::writeMapTable(dir() / "in", "roads", twoObjects(2).blockSize(16384));
+    test::DatBuilder().field("NAME", 8).rows("*").write(dir() / "in" / "roads.DAT");
+    const auto mid = run(tab, out(), false, RunVerdict::EndsByError);
+    ASSERT_GE(mid.size(), 3u);
+    EXPECT_EQ(mid[0], "+++ mapinfoRecoverTable::getDelMAPcount()+++ 5 Unsupported .MAP block size 16384 "
+                      "(only 512 is supported)");
+    EXPECT_EQ(mid[mid.size() - 2],
+              " +!+ 1 deleteted Attributes were restored to file '" + out("roads_DAT.TAB") + "' +!+");
+    EXPECT_EQ(mid.back(), t("*** Ends by ERROR at "));
+    EXPECT_FALSE(fs::exists(out("roads_MAP.TAB")));
 }
 
 TEST_F(RunTest, LongLogIsClearedAtStart)

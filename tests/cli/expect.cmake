@@ -1,7 +1,8 @@
-# Runs EXE with ARGS (@WORK@ becomes a fresh folder) and checks its exit status and output.
+cmake_minimum_required(VERSION 3.25)
+# Runs EXE with ARGS (=WORK= becomes a fresh folder) and checks its exit status and output.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
-string(REPLACE "@WORK@" "${WORK}" args "${ARGS}")
+string(REPLACE "=WORK=" "${WORK}" args "${ARGS}")
 execute_process(COMMAND ${EXE} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
 if(NOT status STREQUAL STATUS)
