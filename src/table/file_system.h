@@ -40,10 +40,15 @@ private:
     platform::NativeFile m_file;
 };
 
-// Streams a file front to back through a large buffer; byteAt never costs a system call per byte.
+// Bytes per read or write of the streaming helpers. Large enough that system calls cost nothing
+// next to the copying, small enough to stay in the processor's cache between the read and the
+// write: with 1 MiB buffers the same streams measured up to twice as slow.
+inline constexpr std::size_t kStreamBufferSize = std::size_t{256} << 10;
+
+// Streams a file front to back through a large buffer; a view never costs a system call per row.
 class ChunkReader {
 public:
-    explicit ChunkReader(BinaryFile& file, std::size_t chunk = 1u << 20);
+    explicit ChunkReader(BinaryFile& file, std::size_t chunk = kStreamBufferSize);
     std::uint64_t size() const { return m_size; }
     // The bytes [pos, pos + n) as far as they lie in the file; n must not exceed the chunk size.
     // Inline for the common case of bytes already in the buffer: callers ask once per row.
@@ -67,7 +72,7 @@ private:
 // Appends to a file through a buffer: one system call per buffer, not per record.
 class AppendWriter {
 public:
-    AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = 1u << 20);
+    AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = kStreamBufferSize);
     // Inline: callers append millions of small rows, and a call per row would cost more than
     // the copy itself.
     void append(std::span<const std::byte> data)
