@@ -1,6 +1,7 @@
 #include "map/map_recover.h"
 
 #include <array>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -48,42 +49,30 @@ class GeometryRecovery : public map::BlockVisitor
 
     void record(const map::MapRecord& rec, std::span<std::byte> /*block*/) override
     {
-        const std::int32_t rowIdNew = ++m_objects;
+        // Runs once per object of the table: no allocation, and the listing only when someone listens.
+        const auto rowIdNew = static_cast<std::uint32_t>(++m_objects);
         const bool deleted = map::isDeleted(rec.rowField);
-        const std::uint32_t rowIdOld = deleted ? map::rowNumber(rec.rowField) : rec.rowField;
+        const std::uint32_t rowIdOld = map::rowNumber(rec.rowField); // a live row field has no mark to drop
         if (deleted)
             ++m_deleted;
-        writeLE32(rec.bytes, map::kRecordRowFieldOffset, static_cast<std::uint32_t>(rowIdNew));
+        writeLE32(rec.bytes, map::kRecordRowFieldOffset, rowIdNew);
 
-        std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ', '0', '0'};
         static constexpr char kHex[] = "0123456789ABCDEF";
-        status[2] = kHex[rec.code >> 4];
-        status[3] = kHex[rec.code & 0xF];
+        const std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ', kHex[rec.code >> 4],
+                                         kHex[rec.code & 0xF]};
+        if (m_log != nullptr && m_log->wantsListing())
+            listObject(rec, status, rowIdOld, rowIdNew);
 
-        if (m_log != nullptr && m_log->wantsListing()) {
-            std::string line(1, status[0]);
-            line += '\t';
-            map::appendDecimal(line, rowIdOld, 8);
-            line += '\t';
-            map::appendDecimal(line, static_cast<std::uint32_t>(rowIdNew), 8);
-            line += '\t';
-            map::appendDecimal(line, rec.offset, 8);
-            line += '\t';
-            line.append(status.data(), status.size());
-            ExportLog(m_log, line, 1);
-        }
-
-        std::array<std::byte, map::kIdEntrySize> entry{};
+        std::array<std::byte, map::kIdEntrySize> entry;
         writeLE32(entry, 0, static_cast<std::uint32_t>(rec.offset));
         m_id.append(entry);
 
-        std::array<std::byte, map::kResultRowSize> row{};
+        std::array<std::byte, map::kResultRowSize> row;
         row[0] = dat::kLiveRow;
-        writeLE32(row, map::kResultRowIdNewOffset, static_cast<std::uint32_t>(rowIdNew));
+        writeLE32(row, map::kResultRowIdNewOffset, rowIdNew);
         writeLE32(row, map::kResultRowIdOldOffset, rowIdOld);
         writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
-        for (std::size_t i = 0; i < status.size(); ++i)
-            row[map::kResultStatusOffset + i] = static_cast<std::byte>(status[i]);
+        std::memcpy(row.data() + map::kResultStatusOffset, status.data(), status.size());
         m_dat.append(row);
 
         checkStyles(rec);
@@ -95,6 +84,21 @@ class GeometryRecovery : public map::BlockVisitor
     std::int32_t classCount(map::GeoClass c) const { return m_classCounts[static_cast<std::size_t>(c)]; }
 
   private:
+    void listObject(const map::MapRecord& rec, const std::array<char, 4>& status, std::uint32_t rowIdOld,
+                    std::uint32_t rowIdNew)
+    {
+        std::string line(1, status[0]);
+        line += '\t';
+        map::appendDecimal(line, rowIdOld, 8);
+        line += '\t';
+        map::appendDecimal(line, rowIdNew, 8);
+        line += '\t';
+        map::appendDecimal(line, rec.offset, 8);
+        line += '\t';
+        line.append(status.data(), status.size());
+        ExportLog(m_log, line, 1);
+    }
+
     void checkStyles(const map::MapRecord& rec)
     {
         const map::GeoType& type = map::geoType(rec.code);
