@@ -19,6 +19,16 @@ namespace tabrescue {
 
 namespace {
 
+constexpr bool styleBytesLieInTheirRecords()
+{
+    for (const map::GeoType& t : map::kGeoTypes)
+        for (std::size_t i = 0; i < t.styleCount; ++i)
+            if (t.styles[i].beforeLast >= t.length)
+                return false;
+    return true;
+}
+static_assert(styleBytesLieInTheirRecords(), "the style check reads no byte before its record");
+
 // Renumbers every object the walk meets, resets style indexes above the header's limits and
 // appends one .ID entry and one .DAT row per object.
 class GeometryRecovery : public map::BlockVisitor
@@ -104,17 +114,27 @@ class GeometryRecovery : public map::BlockVisitor
         const map::GeoType& type = map::geoType(rec.code);
         ++m_classCounts[static_cast<std::size_t>(type.geoClass)];
         // A record of unknown length has no style bytes in the table, so `last` is always defined.
+        if (type.styleCount == 0)
+            return;
         const std::size_t last = static_cast<std::size_t>(rec.length) - 1;
-        for (std::size_t i = 0; i < type.styleCount; ++i) {
-            const map::StyleByte& s = type.styles[i];
-            if (s.beforeLast > last)
-                continue;
-            const std::size_t at = last - s.beforeLast;
-            if (at >= rec.bytes.size()) // beyond the end of the file
-                continue;
-            if (std::to_integer<std::uint8_t>(rec.bytes[at]) > m_limits[static_cast<std::size_t>(s.limit)])
-                rec.bytes[at] = std::byte{1};
+        if (last >= rec.bytes.size()) { // the file ends inside the record: only what lies in it
+            for (std::size_t i = 0; i < type.styleCount; ++i)
+                if (last - type.styles[i].beforeLast < rec.bytes.size())
+                    resetAboveLimit(rec.bytes[last - type.styles[i].beforeLast], type.styles[i].limit);
+            return;
         }
+        // Both slots every time: with the object types mixed at random, a branch on the number of
+        // style bytes is mispredicted so often that it costs more than the check. A type with one
+        // style byte checks it twice.
+        const map::StyleByte& second = type.styles[type.styleCount - 1];
+        resetAboveLimit(rec.bytes[last - type.styles[0].beforeLast], type.styles[0].limit);
+        resetAboveLimit(rec.bytes[last - second.beforeLast], second.limit);
+    }
+
+    void resetAboveLimit(std::byte& index, map::StyleLimit limit) const
+    {
+        if (std::to_integer<std::uint8_t>(index) > m_limits[static_cast<std::size_t>(limit)])
+            index = std::byte{1};
     }
 
     RunLog* m_log;
