@@ -99,10 +99,11 @@ RecoverResult doDelDAT_recover(const mapinfoTableFilesPull& table, RunLog* log)
             throw RecoverError(kErrInvalidCall,
                                "Invalid procedure call or argument: record length 0 in '" + in.path() + "'");
 
-        // One row buffer: the row, its old number, its status; every row comes out live.
+        // Each row goes to the writer in pieces, with no copy of its own: a live status byte, the
+        // rest of the row, its old number and its status. Every row comes out live.
         ChunkReader reader(in);
         AppendWriter writer(out, header.size());
-        std::vector<std::byte> row(recordLength + kAddedRecord);
+        static constexpr std::array<std::byte, 1> kLive{dat::kLiveRow};
         std::int32_t rowNumber = 0;
         std::int32_t deleted = 0;
         for (std::uint64_t k = 0; k <= h.recordCount; ++k) {
@@ -113,13 +114,15 @@ RecoverResult doDelDAT_recover(const mapinfoTableFilesPull& table, RunLog* log)
             if (wasDeleted)
                 ++deleted;
             ++rowNumber;
+            writer.append(kLive);
+            writer.append(slot.subspan(1));
             // A file that ends inside its last row: the missing bytes are zeros.
-            std::fill(std::copy(slot.begin(), slot.end(), row.begin()), row.begin() + recordLength,
-                      std::byte{0});
-            row[0] = dat::kLiveRow;
-            writeLE32(row, recordLength, static_cast<std::uint32_t>(rowNumber));
-            row[recordLength + 4] = wasDeleted ? kDeletedStatus : dat::kLiveRow;
-            writer.append(row);
+            if (slot.size() < recordLength)
+                writer.append(std::vector<std::byte>(recordLength - slot.size()));
+            std::array<std::byte, kAddedRecord> added{};
+            writeLE32(added, 0, static_cast<std::uint32_t>(rowNumber));
+            added[4] = wasDeleted ? kDeletedStatus : dat::kLiveRow;
+            writer.append(added);
         }
         in.close();
         const std::array<std::byte, 1> endMark{dat::kEndMark};

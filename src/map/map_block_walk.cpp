@@ -116,7 +116,10 @@ void walkObjectBlock(std::uint64_t blockOffset, std::span<std::byte> block, std:
             break;
         }
         const auto code = std::to_integer<std::uint8_t>(block[rel + kRecordTypeOffset]);
-        const std::int16_t length = getGeoTypeLength(code, log, blockOffset + rel);
+        // The table answers for known codes; the lookup that logs is needed only for the others.
+        std::int16_t length = geoType(code).length;
+        if (length == 0)
+            length = getGeoTypeLength(code, log, blockOffset + rel);
         if (length > 0 && rel + static_cast<std::size_t>(length) > kBlockSize) {
             how = BlockEnd::Damaged;
             break;

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "table/file_system.h"
+
 namespace tabrescue {
 
 class BinaryFile;
@@ -65,7 +67,7 @@ struct WalkOptions
     // it: a copy of the whole file with the visitor's changes. On an error the rest of the file
     // is still copied unchanged before the error goes on.
     BinaryFile* copyTo = nullptr;
-    std::size_t chunkSize = std::size_t{1} << 20; // rounded down to whole blocks
+    std::size_t chunkSize = kStreamBufferSize; // rounded down to whole blocks
 };
 
 // Walks the object data blocks from offset 1024 in 512-byte steps, reading the file in chunks.

@@ -1,6 +1,7 @@
 #include "map/map_recover.h"
 
 #include <array>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -18,6 +19,16 @@
 namespace tabrescue {
 
 namespace {
+
+constexpr bool styleBytesLieInTheirRecords()
+{
+    for (const map::GeoType& t : map::kGeoTypes)
+        for (std::size_t i = 0; i < t.styleCount; ++i)
+            if (t.styles[i].beforeLast >= t.length)
+                return false;
+    return true;
+}
+static_assert(styleBytesLieInTheirRecords(), "the style check reads no byte before its record");
 
 // Renumbers every object the walk meets, resets style indexes above the header's limits and
 // appends one .ID entry and one .DAT row per object.
@@ -55,42 +66,30 @@ class GeometryRecovery : public map::BlockVisitor
     void record(const map::MapRecord& rec, std::span<std::byte> /*block*/) override
     {
         m_boxes.addRecord(rec.code, rec.bytes); // before any of its bytes change
-        const std::int32_t rowIdNew = ++m_objects;
+        // Runs once per object of the table: no allocation, and the listing only when someone listens.
+        const auto rowIdNew = static_cast<std::uint32_t>(++m_objects);
         const bool deleted = map::isDeleted(rec.rowField);
-        const std::uint32_t rowIdOld = deleted ? map::rowNumber(rec.rowField) : rec.rowField;
+        const std::uint32_t rowIdOld = map::rowNumber(rec.rowField); // a live row field has no mark to drop
         if (deleted)
             ++m_deleted;
-        writeLE32(rec.bytes, map::kRecordRowFieldOffset, static_cast<std::uint32_t>(rowIdNew));
+        writeLE32(rec.bytes, map::kRecordRowFieldOffset, rowIdNew);
 
-        std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ', '0', '0'};
         static constexpr char kHex[] = "0123456789ABCDEF";
-        status[2] = kHex[rec.code >> 4];
-        status[3] = kHex[rec.code & 0xF];
+        const std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ', kHex[rec.code >> 4],
+                                         kHex[rec.code & 0xF]};
+        if (m_log != nullptr && m_log->wantsListing())
+            listObject(rec, status, rowIdOld, rowIdNew);
 
-        if (m_log != nullptr && m_log->wantsListing()) {
-            std::string line(1, status[0]);
-            line += '\t';
-            map::appendDecimal(line, rowIdOld, 8);
-            line += '\t';
-            map::appendDecimal(line, static_cast<std::uint32_t>(rowIdNew), 8);
-            line += '\t';
-            map::appendDecimal(line, rec.offset, 8);
-            line += '\t';
-            line.append(status.data(), status.size());
-            ExportLog(m_log, line, 1);
-        }
-
-        std::array<std::byte, map::kIdEntrySize> entry{};
+        std::array<std::byte, map::kIdEntrySize> entry;
         writeLE32(entry, 0, static_cast<std::uint32_t>(rec.offset));
         m_id.append(entry);
 
-        std::array<std::byte, map::kResultRowSize> row{};
+        std::array<std::byte, map::kResultRowSize> row;
         row[0] = dat::kLiveRow;
-        writeLE32(row, map::kResultRowIdNewOffset, static_cast<std::uint32_t>(rowIdNew));
+        writeLE32(row, map::kResultRowIdNewOffset, rowIdNew);
         writeLE32(row, map::kResultRowIdOldOffset, rowIdOld);
         writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
-        for (std::size_t i = 0; i < status.size(); ++i)
-            row[map::kResultStatusOffset + i] = static_cast<std::byte>(status[i]);
+        std::memcpy(row.data() + map::kResultStatusOffset, status.data(), status.size());
         m_dat.append(row);
 
         checkStyles(rec);
@@ -102,22 +101,47 @@ class GeometryRecovery : public map::BlockVisitor
     std::int32_t classCount(map::GeoClass c) const { return m_classCounts[static_cast<std::size_t>(c)]; }
 
   private:
+    void listObject(const map::MapRecord& rec, const std::array<char, 4>& status, std::uint32_t rowIdOld,
+                    std::uint32_t rowIdNew)
+    {
+        std::string line(1, status[0]);
+        line += '\t';
+        map::appendDecimal(line, rowIdOld, 8);
+        line += '\t';
+        map::appendDecimal(line, rowIdNew, 8);
+        line += '\t';
+        map::appendDecimal(line, rec.offset, 8);
+        line += '\t';
+        line.append(status.data(), status.size());
+        ExportLog(m_log, line, 1);
+    }
+
     void checkStyles(const map::MapRecord& rec)
     {
         const map::GeoType& type = map::geoType(rec.code);
         ++m_classCounts[static_cast<std::size_t>(type.geoClass)];
         // A record of unknown length has no style bytes in the table, so `last` is always defined.
+        if (type.styleCount == 0)
+            return;
         const std::size_t last = static_cast<std::size_t>(rec.length) - 1;
-        for (std::size_t i = 0; i < type.styleCount; ++i) {
-            const map::StyleByte& s = type.styles[i];
-            if (s.beforeLast > last)
-                continue;
-            const std::size_t at = last - s.beforeLast;
-            if (at >= rec.bytes.size()) // beyond the end of the file
-                continue;
-            if (std::to_integer<std::uint8_t>(rec.bytes[at]) > m_limits[static_cast<std::size_t>(s.limit)])
-                rec.bytes[at] = std::byte{1};
+        if (last >= rec.bytes.size()) { // the file ends inside the record: only what lies in it
+            for (std::size_t i = 0; i < type.styleCount; ++i)
+                if (last - type.styles[i].beforeLast < rec.bytes.size())
+                    resetAboveLimit(rec.bytes[last - type.styles[i].beforeLast], type.styles[i].limit);
+            return;
         }
+        // Both slots every time: with the object types mixed at random, a branch on the number of
+        // style bytes is mispredicted so often that it costs more than the check. A type with one
+        // style byte checks it twice.
+        const map::StyleByte& second = type.styles[type.styleCount - 1];
+        resetAboveLimit(rec.bytes[last - type.styles[0].beforeLast], type.styles[0].limit);
+        resetAboveLimit(rec.bytes[last - second.beforeLast], second.limit);
+    }
+
+    void resetAboveLimit(std::byte& index, map::StyleLimit limit) const
+    {
+        if (std::to_integer<std::uint8_t>(index) > m_limits[static_cast<std::size_t>(limit)])
+            index = std::byte{1};
     }
 
     RunLog* m_log;

@@ -18,10 +18,20 @@ constexpr std::uint32_t readLE(std::span<const std::byte> buf, std::size_t at, s
         v = (v << 8) | std::to_integer<std::uint32_t>(buf[at + i]);
     return v;
 }
-constexpr std::uint32_t readLE32(std::span<const std::byte> buf, std::size_t at) { return readLE(buf, at, 4); }
+// The fixed widths spell their bytes out, so that the compiler turns them into one load or store.
+constexpr std::uint32_t readLE32(std::span<const std::byte> buf, std::size_t at)
+{
+    if (buf.size() < 4 || at > buf.size() - 4)
+        throwPastEnd();
+    return std::to_integer<std::uint32_t>(buf[at]) | std::to_integer<std::uint32_t>(buf[at + 1]) << 8 |
+           std::to_integer<std::uint32_t>(buf[at + 2]) << 16 | std::to_integer<std::uint32_t>(buf[at + 3]) << 24;
+}
 constexpr std::uint16_t readLE16(std::span<const std::byte> buf, std::size_t at)
 {
-    return static_cast<std::uint16_t>(readLE(buf, at, 2));
+    if (buf.size() < 2 || at > buf.size() - 2)
+        throwPastEnd();
+    return static_cast<std::uint16_t>(std::to_integer<std::uint32_t>(buf[at]) |
+                                      std::to_integer<std::uint32_t>(buf[at + 1]) << 8);
 }
 constexpr std::int32_t readLE32s(std::span<const std::byte> buf, std::size_t at)
 {
@@ -39,7 +49,21 @@ constexpr void writeLE(std::span<std::byte> buf, std::size_t at, std::uint32_t v
     for (std::size_t i = 0; i < width; ++i, v >>= 8)
         buf[at + i] = static_cast<std::byte>(v & 0xFFu);
 }
-constexpr void writeLE32(std::span<std::byte> buf, std::size_t at, std::uint32_t v) { writeLE(buf, at, v, 4); }
-constexpr void writeLE16(std::span<std::byte> buf, std::size_t at, std::uint16_t v) { writeLE(buf, at, v, 2); }
+constexpr void writeLE32(std::span<std::byte> buf, std::size_t at, std::uint32_t v)
+{
+    if (buf.size() < 4 || at > buf.size() - 4)
+        throwPastEnd();
+    buf[at] = static_cast<std::byte>(v & 0xFFu);
+    buf[at + 1] = static_cast<std::byte>((v >> 8) & 0xFFu);
+    buf[at + 2] = static_cast<std::byte>((v >> 16) & 0xFFu);
+    buf[at + 3] = static_cast<std::byte>(v >> 24);
+}
+constexpr void writeLE16(std::span<std::byte> buf, std::size_t at, std::uint16_t v)
+{
+    if (buf.size() < 2 || at > buf.size() - 2)
+        throwPastEnd();
+    buf[at] = static_cast<std::byte>(v & 0xFFu);
+    buf[at + 1] = static_cast<std::byte>(v >> 8);
+}
 
 } // namespace tabrescue

@@ -62,6 +62,22 @@ void BinaryFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
     m_file.writeAt(pos, data);
 }
 
+std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
+{
+    constexpr std::uint64_t kPiece = std::uint64_t{64} << 20;
+    std::uint64_t done = 0;
+    while (done < length) {
+        service().fault("read", m_file.path());
+        service().fault("write", to.m_file.path());
+        const auto want = static_cast<std::size_t>(std::min(kPiece, length - done));
+        const std::size_t n = platform::copyRange(m_file, to.m_file, done, want);
+        done += n;
+        if (n < want)
+            break;
+    }
+    return done;
+}
+
 std::uint64_t BinaryFile::size() const
 {
     return m_file.size();
@@ -74,7 +90,7 @@ void BinaryFile::close()
 
 ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk) : m_file(file), m_size(file.size()), m_buf(chunk) {}
 
-std::span<const std::byte> ChunkReader::view(std::uint64_t pos, std::size_t n)
+std::span<const std::byte> ChunkReader::load(std::uint64_t pos, std::size_t n)
 {
     if (pos >= m_size)
         return {};
@@ -94,30 +110,34 @@ std::span<const std::byte> ChunkReader::view(std::uint64_t pos, std::size_t n)
 }
 
 AppendWriter::AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity)
-    : m_file(file), m_pos(startPos), m_capacity(capacity)
+    : m_file(file), m_pos(startPos), m_capacity(std::max<std::size_t>(capacity, 1))
 {
-    m_buf.reserve(capacity);
 }
 
-void AppendWriter::append(std::span<const std::byte> data)
+void AppendWriter::appendSlow(std::span<const std::byte> data)
 {
-    if (m_buf.size() + data.size() > m_capacity)
+    if (data.size() > m_capacity - m_used)
         flush();
     if (data.size() >= m_capacity) {
         m_file.writeAt(m_pos, data);
         m_pos += data.size();
         return;
     }
-    m_buf.insert(m_buf.end(), data.begin(), data.end());
+    if (m_used + data.size() > m_buf.size()) {
+        constexpr std::size_t kFirstSize = 4096;
+        m_buf.resize(std::min(m_capacity, std::max({m_used + data.size(), 2 * m_buf.size(), kFirstSize})));
+    }
+    std::memcpy(m_buf.data() + m_used, data.data(), data.size());
+    m_used += data.size();
 }
 
 void AppendWriter::flush()
 {
-    if (m_buf.empty())
+    if (m_used == 0)
         return;
-    m_file.writeAt(m_pos, m_buf);
-    m_pos += m_buf.size();
-    m_buf.clear();
+    m_file.writeAt(m_pos, std::span<const std::byte>(m_buf.data(), m_used));
+    m_pos += m_used;
+    m_used = 0;
 }
 
 bool FileSystem::fileExists(const std::string& path)

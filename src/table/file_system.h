@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <string>
@@ -26,6 +27,10 @@ public:
     // Reads exactly out.size() bytes at pos, or throws error 62.
     void readExactAt(std::uint64_t pos, std::span<std::byte> out);
     void writeAt(std::uint64_t pos, std::span<const std::byte> data);
+    // Copies the bytes [0, length) of this file to the same place in `to`, in large pieces and
+    // with the kernel's copy where there is one. Returns the bytes copied (fewer only when this
+    // file ends first).
+    std::uint64_t copyTo(BinaryFile& to, std::uint64_t length);
     std::uint64_t size() const;
     void close();
     bool isOpen() const { return m_file.isOpen(); }
@@ -35,15 +40,28 @@ private:
     platform::NativeFile m_file;
 };
 
-// Streams a file front to back through a large buffer; byteAt never costs a system call per byte.
+// Bytes per read or write of the streaming helpers. Large enough that system calls cost nothing
+// next to the copying, small enough to stay in the processor's cache between the read and the
+// write: with 1 MiB buffers the same streams measured up to twice as slow.
+inline constexpr std::size_t kStreamBufferSize = std::size_t{256} << 10;
+
+// Streams a file front to back through a large buffer; a view never costs a system call per row.
 class ChunkReader {
 public:
-    explicit ChunkReader(BinaryFile& file, std::size_t chunk = 1u << 20);
+    explicit ChunkReader(BinaryFile& file, std::size_t chunk = kStreamBufferSize);
     std::uint64_t size() const { return m_size; }
     // The bytes [pos, pos + n) as far as they lie in the file; n must not exceed the chunk size.
-    std::span<const std::byte> view(std::uint64_t pos, std::size_t n);
+    // Inline for the common case of bytes already in the buffer: callers ask once per row.
+    std::span<const std::byte> view(std::uint64_t pos, std::size_t n)
+    {
+        if (pos >= m_bufPos && n <= m_bufLen && pos - m_bufPos <= m_bufLen - n)
+            return {m_buf.data() + (pos - m_bufPos), n};
+        return load(pos, n);
+    }
 
 private:
+    std::span<const std::byte> load(std::uint64_t pos, std::size_t n);
+
     BinaryFile& m_file;
     std::uint64_t m_size;
     std::vector<std::byte> m_buf;
@@ -54,16 +72,30 @@ private:
 // Appends to a file through a buffer: one system call per buffer, not per record.
 class AppendWriter {
 public:
-    AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = 1u << 20);
-    void append(std::span<const std::byte> data);
+    AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity = kStreamBufferSize);
+    // Inline: callers append millions of small rows, and a call per row would cost more than
+    // the copy itself.
+    void append(std::span<const std::byte> data)
+    {
+        if (data.size() > m_capacity - m_used || m_used + data.size() > m_buf.size()) {
+            appendSlow(data);
+            return;
+        }
+        if (!data.empty())
+            std::memcpy(m_buf.data() + m_used, data.data(), data.size());
+        m_used += data.size();
+    }
     void flush();
-    std::uint64_t position() const { return m_pos + m_buf.size(); }
+    std::uint64_t position() const { return m_pos + m_used; }
 
 private:
+    void appendSlow(std::span<const std::byte> data);
+
     BinaryFile& m_file;
     std::uint64_t m_pos;
     std::size_t m_capacity;
-    std::vector<std::byte> m_buf;
+    std::vector<std::byte> m_buf; // grows up to m_capacity as rows arrive; most results are small
+    std::size_t m_used = 0;
 };
 
 // The module's single file-system service. Every file operation of the core goes through it, so

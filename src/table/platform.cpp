@@ -793,39 +793,49 @@ void forceDelete(const std::string& path)
 
 #endif
 
-void copyFileContents(const std::string& src, const std::string& dst)
+std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length)
 {
-    NativeFile in = NativeFile::open(src, OpenMode::Read);
-    NativeFile out = NativeFile::open(dst, OpenMode::CreateTruncate);
-    std::uint64_t pos = 0;
+    std::size_t done = 0;
 #if defined(__linux__)
-    for (;;) {
-        loff_t inPos = static_cast<loff_t>(pos);
-        loff_t outPos = static_cast<loff_t>(pos);
-        const ssize_t n = ::copy_file_range(static_cast<int>(in.m_handle), &inPos,
-                                            static_cast<int>(out.m_handle), &outPos, kCopyChunk * 64, 0);
+    while (done < length) {
+        loff_t inPos = static_cast<loff_t>(pos + done);
+        loff_t outPos = inPos;
+        const ssize_t n = ::copy_file_range(static_cast<int>(in.m_handle), &inPos, static_cast<int>(out.m_handle),
+                                            &outPos, length - done, 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
-                break; // the plain loop below takes over from pos
-            throw ioError(errno, dst);
+                break; // the plain loop below takes over
+            throw ioError(errno, out.path());
         }
-        if (n == 0) {
-            out.close();
-            return;
-        }
-        pos += static_cast<std::uint64_t>(n);
+        if (n == 0)
+            return done;
+        done += static_cast<std::size_t>(n);
     }
 #endif
-    // A plain loop on Windows too: CopyFileW would carry the read-only attribute over to the copy.
-    std::vector<std::byte> buf(kCopyChunk);
-    for (;;) {
-        const std::size_t n = in.readAt(pos, buf);
+    if (done == length)
+        return done;
+    std::vector<std::byte> buf(std::min(kCopyChunk, length - done));
+    while (done < length) {
+        const std::size_t want = std::min(buf.size(), length - done);
+        const std::size_t n = in.readAt(pos + done, std::span<std::byte>(buf.data(), want));
         if (n == 0)
             break;
-        out.writeAt(pos, std::span<const std::byte>(buf.data(), n));
-        pos += n;
+        out.writeAt(pos + done, std::span<const std::byte>(buf.data(), n));
+        done += n;
+    }
+    return done;
+}
+
+void copyFileContents(const std::string& src, const std::string& dst)
+{
+    NativeFile in = NativeFile::open(src, OpenMode::Read);
+    NativeFile out = NativeFile::open(dst, OpenMode::CreateTruncate);
+    constexpr std::size_t kPiece = kCopyChunk * 64;
+    for (std::uint64_t pos = 0;; pos += kPiece) {
+        if (copyRange(in, out, pos, kPiece) < kPiece)
+            break;
     }
     out.close();
 }

@@ -85,12 +85,16 @@ class NativeFile
     const std::string& path() const { return m_path; }
 
   private:
-    friend void copyFileContents(const std::string& src, const std::string& dst);
+    friend std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length);
     static constexpr std::intptr_t kInvalid = -1;
     std::intptr_t m_handle = kInvalid;
     std::string m_path;
 };
 
+// Copies the bytes [pos, pos + length) of `in` to the same place in `out`, with the kernel's copy
+// where there is one (no trip through a buffer of ours). Returns the bytes copied: fewer than
+// `length` only when `in` ends first.
+std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length);
 // Copies the bytes of `src` into `dst` (created or emptied, never through a link), with the
 // kernel's copy where there is one.
 void copyFileContents(const std::string& src, const std::string& dst);

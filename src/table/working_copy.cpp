@@ -22,7 +22,6 @@ constexpr std::size_t kTempNameDigits = 30;
 constexpr int kMaxTakenNames = 100;
 constexpr std::string_view kBackupSuffix = ".bak";
 constexpr std::string_view kTabSuffix = ".tab";
-constexpr std::size_t kCopyChunk = 1u << 20;
 
 RandomSource& randomSource()
 {
@@ -49,15 +48,7 @@ bool copyComponent(FileSystem& fs, const std::string& src, const std::string& ds
     const std::uint64_t size = in.size();
     BinaryFile out = fs.createExclusive(dst);
     created = true;
-    std::vector<std::byte> buf(static_cast<std::size_t>(std::min<std::uint64_t>(size, kCopyChunk)));
-    for (std::uint64_t pos = 0; pos < size;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - pos, buf.size()));
-        const std::size_t n = in.readAt(pos, std::span<std::byte>(buf.data(), want));
-        if (n == 0)
-            break; // the source shrank; the size check below tells
-        out.writeAt(pos, std::span<const std::byte>(buf.data(), n));
-        pos += n;
-    }
+    in.copyTo(out, size); // a source that shrank meanwhile shows in the size check below
     out.close();
     in.close();
     return fs.fileExists(dst) && fs.fileSize(dst) == fs.fileSize(src);

@@ -332,5 +332,57 @@ TEST_F(FileSystemTest, ChunkReaderAndAppendWriterStream)
     EXPECT_TRUE(reader.view(reader.size(), 1).empty());
 }
 
+struct CopyToCase {
+    const char* name;
+    std::size_t sourceSize;
+    std::uint64_t length;
+    std::size_t oldTargetSize; // the target's bytes beyond the copied range stay
+};
+
+class BinaryFileCopyTest : public FileSystemTest, public ::testing::WithParamInterface<CopyToCase> {};
+
+TEST_P(BinaryFileCopyTest, CopiesTheRangeToTheSamePlace)
+{
+    const CopyToCase& c = GetParam();
+    std::string source, old(c.oldTargetSize, '#');
+    for (std::size_t i = 0; i < c.sourceSize; ++i)
+        source += static_cast<char>(i * 7 % 253);
+    test::writeText(dir() / "in", source);
+    test::writeText(dir() / "out", old);
+    auto in = fsys.openRead(path("in"));
+    auto out = fsys.openReadWrite(path("out"));
+    const std::uint64_t expectedCount = std::min<std::uint64_t>(c.length, c.sourceSize);
+    EXPECT_EQ(in.copyTo(out, c.length), expectedCount);
+    out.close();
+
+    std::string expected = source.substr(0, static_cast<std::size_t>(expectedCount));
+    if (old.size() > expected.size())
+        expected += old.substr(expected.size());
+    EXPECT_EQ(test::readText(dir() / "out"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, BinaryFileCopyTest,
+    ::testing::Values(CopyToCase{"WholeFile", 300000, 300000, 0}, CopyToCase{"Prefix", 300000, 1000, 5000},
+                      CopyToCase{"SourceEndsFirst", 1000, 300000, 0}, CopyToCase{"Nothing", 1000, 0, 10},
+                      CopyToCase{"EmptySource", 0, 100, 3}),
+    [](const auto& l_info) { return std::string(l_info.param.name); });
+
+TEST_F(FileSystemTest, CopyToPassesTheFaultHookAsReadsAndWrites)
+{
+    test::writeText(dir() / "in", std::string(5000, 'x'));
+    std::vector<std::string> ops;
+    fsys.setFaultHook([&](std::string_view op, const std::string& p) {
+        ops.push_back(std::string(op) + " " + fs::path(p).filename().string());
+        if (op == "write")
+            throw RecoverError(kErrDiskFull, "Disk full");
+    });
+    auto in = fsys.openRead(path("in"));
+    auto out = fsys.create(path("out"));
+    EXPECT_EQ(errorOf([&] { in.copyTo(out, 5000); }), kErrDiskFull);
+    EXPECT_EQ(ops, (std::vector<std::string>{"open in", "create out", "read in", "write out"}));
+    EXPECT_EQ(test::readText(dir() / "out"), "");
+}
+
 } // namespace
 } // namespace tabrescue
