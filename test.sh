@@ -8,3 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs")
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target.
+scripts/test-sanitizers.sh
+scripts/test-fuzz.sh
