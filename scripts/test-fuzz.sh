@@ -42,9 +42,14 @@ if /usr/bin/python3 -c "from osgeo import ogr" 2>/dev/null; then
   done
 fi
 
-# Each session starts from the seeds and the inputs that once failed; the core's temporary files
-# go to a private folder.
-export TMPDIR=$root/tmp
+# Each session starts from the seeds and the inputs that once failed. The targets write their
+# files to a private folder, in memory where the system has one.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm/tabrescue-fuzz-$$
+else
+  export TMPDIR=$root/tmp
+fi
+trap 'rm -rf "$TMPDIR"' EXIT
 rm -rf "$TMPDIR" "$root/corpus" "$root/logs" && mkdir -p "$TMPDIR" "$root/artifacts" "$root/logs"
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"

@@ -87,7 +87,7 @@ std::span<const std::byte> ChunkReader::view(std::uint64_t pos, std::size_t n)
 AppendWriter::AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t capacity)
     : m_file(file), m_pos(startPos), m_capacity(capacity)
 {
-    m_buf.reserve(capacity);
+    // No buffer up front: it grows with what is appended, as most results are small.
 }
 
 void AppendWriter::append(std::span<const std::byte> data)
