@@ -1,18 +1,107 @@
-// The command line: the same core as the window, lines to standard output.
+// The command line: the same run as the window, its log lines on standard output.
+#include <clocale>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/run.h"
 #include "app/run_log.h"
 #include "dat/dat_count.h"
-#include "table/table_files.h"
+#include "map/map_count.h"
+#include "table/file_system.h"
+#include "table/working_copy.h"
 
 namespace {
 
-int usage(std::ostream& out, int status)
+using namespace tabrescue;
+
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "usage: tabrescue [--all] -o OUTPUT_FOLDER TABLE.TAB [TABLE.TAB ...]\n"
+    "       tabrescue --check TABLE.TAB [TABLE.TAB ...]\n"
+    "\n"
+    "Brings back the rows and geometries deleted from MapInfo tables. The input table is never\n"
+    "changed; the results TABLE_DAT.tab and TABLE_MAP.tab are written to OUTPUT_FOLDER, and any\n"
+    "file they would replace there is kept as NAME.bak.\n"
+    "\n"
+    "  -o, --output FOLDER  folder for the result tables\n"
+    "  --all                Restore/Fix All Records and Objects: write both results even when\n"
+    "                       nothing is deleted (repairs header counts and style indexes)\n"
+    "  --check              only count deleted rows and geometries; writes nothing\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 every run ended OK or had nothing to restore, 1 a run ended by ERROR or the\n"
+    "output folder was missing, 2 usage error.\n";
+
+// Writes the pane's text as it grows, with plain line ends.
+void printAdded(std::ostream& out, std::string_view added)
 {
-    out << "usage: tabrescue --check TABLE.TAB [TABLE.TAB ...]\n";
+    std::string s;
+    s.reserve(added.size());
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        if (added[i] == '\r' && i + 1 < added.size() && added[i + 1] == '\n')
+            continue;
+        s += added[i];
+    }
+    out << s << std::flush;
+}
+
+class CliFrontend : public RunFrontend {
+public:
+    CliFrontend()
+    {
+        m_log.setChangeHook([](std::string_view added, bool) { printAdded(std::cout, added); });
+    }
+    RunLog& log() override { return m_log; }
+    void showMessage(const std::string& text) override
+    {
+        printAdded(std::cerr, text);
+        std::cerr << "\n";
+    }
+    void flipLogColour() override {}
+    void beep() override {}
+    std::string now() override
+    {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &t);
+#else
+        localtime_r(&t, &local);
+#endif
+        char buf[128];
+        const std::size_t n = std::strftime(buf, sizeof buf, "%x %X", &local);
+        return std::string(buf, n);
+    }
+
+private:
+    RunLog m_log;
+};
+
+int check(const std::vector<std::string>& tables)
+{
+    int status = kExitOk;
+    for (const std::string& path : tables) {
+        RunLog log;
+        log.setChangeHook([](std::string_view added, bool) { printAdded(std::cerr, added); });
+        const auto table = openMiTable(path, &log);
+        if (!table) {
+            std::cerr << path << ": not a usable table (its .TAB and a .DAT or a .MAP with .ID are needed)\n";
+            status = kExitFailed;
+            continue;
+        }
+        bool rowsFailed = false, objectsFailed = false;
+        const std::int32_t rows =
+            table->DATfullpath().empty() ? 0 : getDelDATcount(table->DATfullpath(), &log, &rowsFailed);
+        const std::int32_t objects =
+            table->MAPfullpath().empty() ? 0 : getDelMAPcount(table->MAPfullpath(), &log, &objectsFailed);
+        if (rowsFailed || objectsFailed)
+            status = kExitFailed;
+        std::cout << path << ": " << rows << " deleted rows, " << objects << " deleted geometries\n";
+    }
     return status;
 }
 
@@ -20,30 +109,54 @@ int usage(std::ostream& out, int status)
 
 int main(int argc, char** argv)
 {
-    using namespace tabrescue;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty())
-        return usage(std::cerr, 2);
-    if (args[0] == "--help" || args[0] == "-h")
-        return usage(std::cout, 0);
-    if (args[0] == "--version") {
-        std::cout << "tabrescue " << TABRESCUE_VERSION << "\n";
-        return 0;
+    std::setlocale(LC_ALL, "");
+    std::vector<std::string> tables;
+    std::string output;
+    bool all = false, checkOnly = false, haveOutput = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return kExitOk;
+        }
+        if (a == "--version") {
+            std::cout << "tabrescue " << TABRESCUE_VERSION << "\n";
+            return kExitOk;
+        }
+        if (a == "--all") {
+            all = true;
+        } else if (a == "--check") {
+            checkOnly = true;
+        } else if (a == "-o" || a == "--output") {
+            if (i + 1 >= argc) {
+                std::cerr << "tabrescue: " << a << " needs a folder\n" << kUsage;
+                return kExitUsage;
+            }
+            output = argv[++i];
+            haveOutput = true;
+        } else if (a == "--") {
+            for (++i; i < argc; ++i)
+                tables.emplace_back(argv[i]);
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::cerr << "tabrescue: unknown option " << a << "\n" << kUsage;
+            return kExitUsage;
+        } else {
+            tables.push_back(a);
+        }
     }
-    if (args[0] != "--check" || args.size() < 2)
-        return usage(std::cerr, 2);
+    if (tables.empty() || (checkOnly && (all || haveOutput)) || (!checkOnly && !haveOutput)) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    if (checkOnly)
+        return check(tables);
 
-    int status = 0;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        RunLog log;
-        log.setChangeHook([](std::string_view added, bool) { std::cerr << added; });
-        mapinfoTableFilesPull table;
-        table.initByTABpath(args[i]);
-        bool failed = false;
-        const auto rows = table.DATfullpath().empty() ? 0 : getDelDATcount(table.DATfullpath(), &log, &failed);
-        if (table.TableName().empty() || failed)
-            status = 1;
-        std::cout << args[i] << ": " << rows << " deleted rows\n";
+    int status = kExitOk;
+    for (const std::string& table : tables) {
+        CliFrontend frontend;
+        const RunOutcome outcome = runRecovery(frontend, RunInput{table, output, all});
+        if (outcome.verdict != RunVerdict::EndsByOk && outcome.verdict != RunVerdict::NothingToRestore)
+            status = kExitFailed;
     }
     return status;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/run_log.h"
 #include "table/recover_result.h"
@@ -29,7 +30,25 @@ struct RunInput {
     bool restoreAll = false;
 };
 
+// How a run ended, as its verdict line says.
+enum class RunVerdict {
+    DriverError,         // "*** ends by ERROR at "
+    OutputFolderMissing, // message box, no verdict line
+    NothingToRestore,    // "*** Nothing to restore. ..."
+    EndsByOk,            // "*** Ends by OK at "
+    EndsByError,         // "*** Ends by ERROR at "
+};
+
+struct RunOutcome {
+    RecoverRunResult result; // counts as the run left them (a failed move turns a count to -1)
+    RunVerdict verdict = RunVerdict::DriverError;
+};
+
+inline constexpr std::string_view kWrongOutputFolderMessage =
+    "Wrong Output Folder for result TAB files was selected.\r\n"
+    "Recoverd files were in %TMP% folder, but can't copy result to defined output Folder.";
+
 // One press of Recover: the driver, the moves to the output folder, the verdict, the warning block.
-RecoverRunResult runRecovery(RunFrontend& frontend, const RunInput& input);
+RunOutcome runRecovery(RunFrontend& frontend, const RunInput& input);
 
 } // namespace tabrescue

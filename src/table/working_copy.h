@@ -1,17 +1,21 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "table/table_files.h"
 
 namespace tabrescue {
 
+class BinaryFile;
 class RunLog;
 
 // The table set up from tabPath, or none (a missing file is logged, an unusable group is not).
 std::optional<mapinfoTableFilesPull> openMiTable(const std::string& tabPath, RunLog* log);
-// A fresh GUID in registry form with braces, or empty.
+// A fresh GUID in registry form with braces (128 random bits), or empty when no random bits came.
 std::string newGuidString();
 // 32 upper-case hexadecimal digits, or empty.
 std::string newGuidHex();
@@ -24,5 +28,13 @@ std::string mapinfoTabMove(const std::string& srcTab, const std::string& dstTab,
 // The working copy in the temporary folder, or none.
 std::optional<mapinfoTableFilesPull> createTempMiTabCopy(const mapinfoTableFilesPull& table, bool dropIndex,
                                                          RunLog* log);
+
+// Removes the file that stands at path (letter case ignored; a link itself, never its target) and
+// creates it anew, exclusively: fails when anything else takes the name in between.
+BinaryFile createFreshFile(const std::string& path);
+
+// Where GUIDs get their random bits; tests install a fixed source, nullptr restores the system's.
+using RandomSource = std::function<void(std::span<std::byte>)>;
+void setGuidRandomSource(RandomSource source);
 
 } // namespace tabrescue

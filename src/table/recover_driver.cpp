@@ -1,0 +1,86 @@
+#include "table/recover_driver.h"
+
+#include "app/run_log.h"
+#include "dat/dat_count.h"
+#include "dat/dat_recover.h"
+#include "map/map_count.h"
+#include "map/map_recover.h"
+#include "table/file_system.h"
+#include "table/op_boundary.h"
+#include "table/working_copy.h"
+
+namespace tabrescue {
+
+namespace {
+
+struct DeletedCounts {
+    std::int32_t rows = 0;
+    std::int32_t objects = 0;
+    bool rowsFailed = false;    // the count caught an error: it says nothing about the rows
+    bool objectsFailed = false;
+};
+
+DeletedCounts countDeleted(const mapinfoTableFilesPull& table, RunLog* log)
+{
+    DeletedCounts c;
+    guarded(log, "getDeletedCount", [&] {
+        const std::string dat = table.DATfullpath();
+        const std::string map = table.MAPfullpath();
+        if (!dat.empty())
+            c.rows = getDelDATcount(dat, log, &c.rowsFailed);
+        if (!map.empty())
+            c.objects = getDelMAPcount(map, log, &c.objectsFailed);
+    });
+    return c;
+}
+
+} // namespace
+
+void getDeletedCount(const mapinfoTableFilesPull& table, std::int32_t& deletedRows, std::int32_t& deletedObjects,
+                     RunLog* log)
+{
+    deletedRows = 0;
+    deletedObjects = 0;
+    const DeletedCounts c = countDeleted(table, log);
+    deletedRows = c.rows;
+    deletedObjects = c.objects;
+}
+
+RecoverRunResult mapinfoTabRecover(const std::string& tabPath, RunLog* log, bool restoreAll)
+{
+    RecoverRunResult result;
+    guarded(log, "mapinfoTabRecover", [&] {
+        const auto table = openMiTable(tabPath, log);
+        if (!table)
+            return;
+        const DeletedCounts c = countDeleted(*table, log);
+        // A count that failed is something to do: its recovery shows what is wrong with the file.
+        const bool geometryToDo = c.objects > 0 || c.objectsFailed;
+        const bool attributesToDo = c.rows > 0 || c.rowsFailed;
+        if (!restoreAll && !geometryToDo && !attributesToDo)
+            return;
+
+        fileSystem().startNewRun();
+        const auto work = createTempMiTabCopy(*table, true, log);
+        if (!work)
+            return;
+
+        bool produced = false;
+        RecoverResult r;
+        if (!work->MAPfullpath().empty() && (restoreAll || geometryToDo)) {
+            r = doDelMAP_ID_recover(*work, log);
+            result.results[kGeometryResult] = r;
+            produced = produced || r.count >= 0;
+        }
+        if (!work->DATfullpath().empty() && (restoreAll || attributesToDo || r.count > 0)) {
+            r = doDelDAT_recover(*work, log);
+            result.results[kAttributeResult] = r;
+            produced = produced || r.count >= 0;
+        }
+        // One failed recovery does not withhold the other's table.
+        result.status = produced ? 0 : 1;
+    });
+    return result;
+}
+
+} // namespace tabrescue

@@ -1,0 +1,13 @@
+cmake_minimum_required(VERSION 3.25)
+# Runs EXE with ARGS (=WORK= becomes a fresh folder) and checks its exit status and output.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+string(REPLACE "=WORK=" "${WORK}" args "${ARGS}")
+execute_process(COMMAND ${EXE} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+message("${out}${err}")
+if(NOT status STREQUAL STATUS)
+  message(FATAL_ERROR "exit status ${status}, expected ${STATUS}")
+endif()
+if(NOT "${out}${err}" MATCHES "${REGEX}")
+  message(FATAL_ERROR "output does not match '${REGEX}'")
+endif()

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "dat/tab_text.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "support/table_builders.h"
+#include "support/temp_dir.h"
+#include "table/file_system.h"
+#include "table/recover_error.h"
+#include "table/working_copy.h"
+
+namespace tabrescue {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+Strings listing(const fs::path& folder)
+{
+    Strings names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void failOn(const std::string& op, const std::string& suffix, int number)
+{
+    fileSystem().setFaultHook([=](std::string_view o, const std::string& p) {
+        if (o == op && p.ends_with(suffix))
+            throw RecoverError(number, "Injected");
+    });
+}
+
+class WorkingCopyTest : public test::TempDirTest
+{
+  protected:
+    void SetUp() override
+    {
+        test::TempDirTest::SetUp();
+        if (const char* old = std::getenv("TMPDIR"))
+            m_oldTmp = old;
+        for (const char* sub : {"tmp", "in", "out"})
+            fs::create_directory(dir() / sub);
+        setenv("TMPDIR", path("tmp").c_str(), 1); // the run's private folder goes inside the test's
+        fileSystem().startNewRun();
+    }
+    void TearDown() override
+    {
+        m_oldTmp ? setenv("TMPDIR", m_oldTmp->c_str(), 1) : unsetenv("TMPDIR");
+        fileSystem().setFaultHook(nullptr);
+        fileSystem().startNewRun();
+        setGuidRandomSource(nullptr);
+        test::TempDirTest::TearDown();
+    }
+    // in/roads.* with .TAB, .DAT, .MAP, .ID and, when indexed, .IND.
+    std::string input(bool indexed = false)
+    {
+        auto tab = test::TabTextBuilder().field("ID Integer");
+        indexed ? tab.indexedField("NAME Char (8)", 1) : tab.field("NAME Char (8)");
+        tab.write(dir() / "in" / "roads.tab");
+        test::DatBuilder().field("ID", 4).field("NAME", 8).rows(" * ").write(dir() / "in" / "roads.DAT");
+        test::writeText(dir() / "in" / "roads.MAP", std::string(1024, 'm'));
+        test::writeText(dir() / "in" / "roads.ID", "idid");
+        indexed ? test::writeText(dir() / "in" / "roads.IND", "index")
+                : void(fs::remove(dir() / "in" / "roads.IND"));
+        m_input = test::snapshot(dir() / "in");
+        return path("in/roads.tab");
+    }
+    std::string out(const std::string& name) const { return path("out/" + name); }
+    // Every destination file that is not a backup is a whole copy of its source component.
+    void expectNoCutFiles(const std::string& base) const
+    {
+        for (const auto& [name, bytes] : test::snapshot(dir() / "out")) {
+            if (name.starts_with(base + ".") && !name.ends_with(".bak")) {
+                EXPECT_EQ(bytes, m_input.at(name.ends_with(".TAB") ? "roads.tab"
+                                                                   : "roads" + name.substr(base.size())));
+            }
+        }
+    }
+    test::LogCapture cap;
+    test::Snapshot m_input;
+    std::optional<std::string> m_oldTmp;
+};
+
+TEST_F(WorkingCopyTest, GuidsAndTemporaryNames)
+{
+    const std::string a = newGuidHex();
+    EXPECT_EQ(a.size(), 32u);
+    EXPECT_EQ(a.find_first_not_of("0123456789ABCDEF"), std::string::npos) << a;
+    EXPECT_NE(a, newGuidHex());
+    const std::string p = makeTempTabPath(&cap.log);
+    const std::string run = withTrailingSeparator(fileSystem().tempFolder());
+    EXPECT_EQ(parentOf(p), run);
+    EXPECT_TRUE(run.starts_with(withTrailingSeparator(path("tmp"))));
+    EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
+    ASSERT_EQ(fileNameOf(p).size(), 35u);
+    EXPECT_EQ(fileNameOf(p).substr(0, 1) + fileNameOf(p).substr(31), "~.tab");
+
+    // A name is taken when any of its five files exists, in any letter case.
+    int calls = 0;
+    setGuidRandomSource([&](std::span<std::byte> o) {
+        std::fill(o.begin(), o.end(), static_cast<std::byte>(++calls == 1 ? 0x11 : 0x22));
+    });
+    EXPECT_EQ(newGuidString(), "{11111111-1111-1111-1111-111111111111}");
+    calls = 0;
+    test::writeText(run + "~" + std::string(30, '1') + ".id", "");
+    EXPECT_EQ(makeTempTabPath(&cap.log), run + "~" + std::string(30, '2') + ".tab");
+    test::writeText(run + "~" + std::string(30, '2') + ".IND", "");
+    calls = 0;
+    EXPECT_EQ(makeTempTabPath(&cap.log), "");
+    EXPECT_EQ(calls, 100);
+    setGuidRandomSource([](std::span<std::byte>) { throw RecoverError(kErrPathAccess, "No random source"); });
+    EXPECT_EQ(newGuidHex(), "");
+    EXPECT_EQ(makeTempTabPath(&cap.log), "");
+    const Strings lines = cap.lines();
+    ASSERT_EQ(lines.size(), 2u) << cap.log.text();
+    EXPECT_TRUE(lines[0].starts_with("+++ mapinfoRecoverTable::mapinfoTabRecover()+++ 75 No free temporary"))
+        << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("+++ mapinfoRecoverTable::mapinfoTabRecover()+++ 5 ")) << lines[1];
+}
+
+TEST_F(WorkingCopyTest, CopyBacksUpWhatItWouldOverwriteInAnyLetterCase)
+{
+    const std::string src = input();
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"roads_MAP.TAB", "old"},
+                                     {"roads_MAP.TAB.bak", "older"},
+                                     {"roads_MAP.DAT.bak", "orphan"},
+                                     {"roads_map.id", "old id"},
+                                     {"roads_map.id.BAK", "older id"}}) {
+        test::writeText(dir() / "out" / name, text);
+        fs::permissions(dir() / "out" / name, fs::perms::owner_read);
+    }
+    EXPECT_EQ(mapinfoTabCopy(src, out("roads_MAP.tab"), &cap.log), out("roads_MAP.TAB"));
+    EXPECT_EQ(
+        cap.lines(),
+        (Strings{"File '" + out("roads_MAP.TAB.bak") + "' was deleted.",
+                 "File '" + out("roads_MAP.TAB") + "' was backuped as '" + out("roads_MAP.TAB.bak") + "'.",
+                 "File '" + out("roads_map.id.BAK") + "' was deleted.",
+                 "File '" + out("roads_map.id") + "' was backuped as '" + out("roads_map.id.bak") + "'."}));
+    EXPECT_EQ(listing(dir() / "out"),
+              (Strings{"roads_MAP.DAT", "roads_MAP.DAT.bak", "roads_MAP.ID", "roads_MAP.MAP", "roads_MAP.TAB",
+                       "roads_MAP.TAB.bak", "roads_map.id.bak"}));
+    EXPECT_EQ(test::readText(dir() / "out" / "roads_MAP.TAB.bak"), "old");
+    EXPECT_EQ(test::readText(dir() / "out" / "roads_MAP.DAT.bak"), "orphan");
+    expectNoCutFiles("roads_MAP");
+    EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
+}
+
+// A failed copy: empty result, the listed lines, the input as it was, no cut copy, nothing
+// written through a link.
+struct CopyFailure
+{
+    const char* name;
+    std::function<void(const fs::path& out)> arrange;
+    std::string dst;
+    Strings linePrefixes;
+};
+
+void PrintTo(const CopyFailure& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WorkingCopyFailure : public WorkingCopyTest, public ::testing::WithParamInterface<CopyFailure>
+{
+};
+
+TEST_P(WorkingCopyFailure, SaysSoAndCutsNothing)
+{
+    const auto& c = GetParam();
+    const std::string src = input();
+    c.arrange(dir() / "out");
+    EXPECT_EQ(mapinfoTabCopy(src, out(c.dst), &cap.log), "");
+    const Strings lines = cap.lines();
+    ASSERT_EQ(lines.size(), c.linePrefixes.size()) << cap.log.text();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].starts_with(c.linePrefixes[i])) << lines[i];
+    fileSystem().setFaultHook(nullptr);
+    fs::permissions(dir() / "out", fs::perms::owner_all);
+    EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
+    expectNoCutFiles("x");
+    EXPECT_FALSE(fs::exists(dir() / "victim"));
+}
+
+const std::string kCoping = "Error in coping file '";
+const std::string kCopyError = "+++ mapinfoRecoverTable::mapinfoTabCopy()+++ ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WorkingCopyFailure,
+    ::testing::Values(
+        CopyFailure{"DiskFullOnDat",
+                    [](const fs::path& out) {
+                        test::writeText(out / "x.DAT", "kept");
+                        failOn("write", "x.DAT", kErrDiskFull);
+                    },
+                    "x.tab", Strings{"File '", kCoping, kCopyError + "61 "}},
+        CopyFailure{"TargetSizeDiffers",
+                    [](const fs::path&) {
+                        fileSystem().setFaultHook([](std::string_view o, const std::string& p) {
+                            if (o == "size" && p.ends_with("x.DAT"))
+                                std::ofstream(p, std::ios::app) << "+";
+                        });
+                    },
+                    "x.tab", Strings{kCoping}},
+        CopyFailure{
+            "DanglingLinkAtTarget",
+            [](const fs::path& out) { fs::create_symlink(out.parent_path() / "victim", out / "x.MAP"); },
+            "x.tab", Strings{kCoping, kCopyError + "75 "}},
+        CopyFailure{"FolderNotWritable",
+                    [](const fs::path& out) {
+                        fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+                        if (std::ofstream(out / "probe")) // permission bits do not bind this user
+                            failOn("create", "x.TAB", kErrPermission);
+                    },
+                    "x.tab", Strings{kCoping, kCopyError + "70 "}},
+        CopyFailure{"SourceItself", [](const fs::path&) {}, "../in/roads.TAB", Strings{kCopyError + "5 "}},
+        CopyFailure{"NotATabPath", [](const fs::path&) {}, "x.dat", Strings{kCopyError + "5 "}}),
+    [](const auto& l_info) { return std::string(l_info.param.name); });
+
+TEST_F(WorkingCopyTest, MoveDeletesTheSourceTabOnlyWhenAllArrived)
+{
+    EXPECT_EQ(mapinfoTabMove(path("in/none.TAB"), out("x.tab"), &cap.log), "");
+    EXPECT_EQ(cap.lines(), Strings{"File '" + path("in/none.TAB") + "' not exists or can't be opened."});
+
+    const std::string src = input();
+    failOn("write", "b.ID", kErrDiskFull);
+    EXPECT_EQ(mapinfoTabMove(src, out("b.tab"), &cap.log), "");
+    EXPECT_TRUE(fs::exists(src));
+    fileSystem().setFaultHook(nullptr);
+    EXPECT_EQ(mapinfoTabMove(src, out("a.tab"), &cap.log), out("a.TAB"));
+    EXPECT_EQ(listing(dir() / "in"), (Strings{"roads.DAT", "roads.ID", "roads.MAP"}));
+    EXPECT_EQ(listing(dir() / "out"),
+              (Strings{"a.DAT", "a.ID", "a.MAP", "a.TAB", "b.DAT", "b.MAP", "b.TAB"}));
+}
+
+TEST_F(WorkingCopyTest, WorkingCopyGoesWithoutItsIndex)
+{
+    for (const bool indexed : {true, false}) {
+        mapinfoTableFilesPull table;
+        table.initByTABpath(input(indexed));
+        for (const bool dropIndex : {true, false}) {
+            const auto work = createTempMiTabCopy(table, dropIndex, &cap.log);
+            ASSERT_TRUE(work) << cap.log.text();
+            EXPECT_EQ(work->ParentFolder(), withTrailingSeparator(fileSystem().tempFolder()));
+            const bool keepsIndex = indexed && !dropIndex;
+            EXPECT_EQ(work->INDfullpath().empty(), !keepsIndex);
+            EXPECT_EQ(fs::exists(work->ParentFolder() + work->TabBaseName() + ".IND"), keepsIndex);
+            const std::string original = test::readText(dir() / "in" / "roads.tab");
+            EXPECT_EQ(test::readText(work->TABfullPath()),
+                      indexed && dropIndex ? removeTabIndexes(original) : original);
+            EXPECT_EQ(test::readBytes(work->DATfullpath()), m_input.at("roads.DAT"));
+            EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
+        }
+    }
+    EXPECT_EQ(cap.log.text(), "");
+
+    test::writeText(dir() / "in" / "roads.tab", "!table\r\n!version 300\r\nOpen Table \"a\"\r\n");
+    test::writeText(dir() / "in" / "roads.IND", "index");
+    mapinfoTableFilesPull view;
+    view.initByTABpath(path("in/roads.tab"));
+    EXPECT_FALSE(createTempMiTabCopy(view, true, &cap.log));
+    EXPECT_EQ(cap.lines(),
+              Strings{"+++ mapinfoRecoverTable::createTempMiTabCopy()+++ 5 The table definition in '" +
+                      path("in/roads.tab") + "' is not recognised"});
+}
+
+} // namespace
+} // namespace tabrescue
