@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "support/files.h"
+#include "support/map_builder.h"
 #include "support/table_builders.h"
 
 namespace {
@@ -16,79 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 using tabrescue::test::Bytes;
 using tabrescue::test::DatBuilder;
-using tabrescue::test::putLE16;
-using tabrescue::test::putLE32;
+using tabrescue::test::MapBuilder;
+using tabrescue::test::MapObject;
 using tabrescue::test::TabTextBuilder;
-
-constexpr std::size_t kBlock = 512;
-
-// Record lengths of the object types the seeds use.
-std::size_t recordLength(std::uint8_t type)
-{
-    switch (type) {
-    case 0x00: return 5;
-    case 0x01: return 10;
-    case 0x02: return 14;
-    case 0x05: return 22;
-    case 0x07: return 34;
-    case 0x0E: return 41;
-    case 0x11: return 53;
-    case 0x14: return 23;
-    case 0x26: return 40;
-    default: return 9; // unknown to the reader: any length will do
-    }
-}
-
-struct Obj {
-    std::uint8_t type;
-    std::uint32_t rowField;
-    std::uint8_t lastByte = 1;
-};
-
-// A .MAP: a two-block header with style limits, then the blocks added.
-class MapSeed {
-public:
-    MapSeed() : m_bytes(2 * kBlock, std::byte{0})
-    {
-        m_bytes[0x100] = std::byte{0xB2}; // magic cookie, as written by MapInfo
-        for (std::size_t at = 356; at < 360; ++at)
-            m_bytes[at] = std::byte{3};
-    }
-    MapSeed& objects(const std::vector<Obj>& objs, int usedOverride = -1)
-    {
-        Bytes block(kBlock, std::byte{0});
-        block[0] = std::byte{0x02};
-        std::size_t at = 20;
-        for (const Obj& o : objs) {
-            const std::size_t len = recordLength(o.type);
-            if (at + len > kBlock)
-                break;
-            block[at] = std::byte{o.type};
-            putLE32(block, at + 1, o.rowField);
-            block[at + len - 1] = std::byte{o.lastByte};
-            at += len;
-        }
-        putLE16(block, 2, static_cast<std::uint16_t>(usedOverride >= 0 ? usedOverride : int(at - 20)));
-        m_bytes.insert(m_bytes.end(), block.begin(), block.end());
-        return *this;
-    }
-    MapSeed& block(std::uint8_t type)
-    {
-        Bytes b(kBlock, std::byte{0});
-        b[0] = std::byte{type};
-        m_bytes.insert(m_bytes.end(), b.begin(), b.end());
-        return *this;
-    }
-    MapSeed& truncate(std::size_t drop)
-    {
-        m_bytes.resize(m_bytes.size() - drop);
-        return *this;
-    }
-    std::string text() const { return std::string(reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size()); }
-
-private:
-    Bytes m_bytes;
-};
 
 std::string text(const Bytes& b)
 {
@@ -119,18 +50,30 @@ std::vector<std::pair<std::string, std::string>> datSeeds()
 
 std::vector<std::pair<std::string, std::string>> mapSeeds()
 {
-    const std::vector<Obj> mixed = {{0x02, 1}, {0x05, 0x40000002}, {0x07, 3, 9}, {0x0E, 0x80000004, 7},
-                                    {0x11, 5, 200}, {0x00, 6}, {0x26, 0xC0000007}, {0x14, 8, 4}};
+    using O = MapObject;
+    const std::vector<MapObject> mixed = {O::of(0x02, 1),           O::of(0x05, 0x40000002),
+                                          O::of(0x07, 3).style(0, 9), O::of(0x0E, 0x80000004).style(0, 7),
+                                          O::of(0x11, 5).style(0, 200), O::of(0x00, 6),
+                                          O::of(0x26, 0xC0000007),  O::of(0x14, 8).style(0, 4),
+                                          O::of(0x2F, 9)};
+    const Bytes unknownBody(4, std::byte{0});
     return {
-        {"header_only", MapSeed().text()},
-        {"mixed", MapSeed().objects(mixed).block(0x03).objects({{0x01, 0x40000009}}).text()},
-        {"unknown_type", MapSeed().objects({{0x02, 1}, {0x1D, 0x40000002}, {0x02, 3}}).text()},
-        {"garbage_block", MapSeed().objects({{0x02, 1}}).block(0x04).objects({{0x02, 0x40000002}}).text()},
-        {"truncated", MapSeed().objects(mixed).truncate(200).text()},
-        {"used_overflow", MapSeed().objects({{0x02, 1}}, 32748).text()},
-        {"used_negative", MapSeed().objects({{0x02, 1}}, 0xFFF0).text()},
-        {"used_past_block", MapSeed().objects({{0x0E, 0x40000001}}, 600).text()},
-        {"style_above_limits", MapSeed().objects({{0x02, 1, 250}, {0x05, 2, 250}, {0x0E, 3, 250}}).text()},
+        {"header_only", text(MapBuilder().bytes())},
+        {"mixed", text(MapBuilder().objectBlock(mixed).block(0x03).objectBlock({O::of(0x01, 0x40000009)}).bytes())},
+        {"unknown_type",
+         text(MapBuilder().objectBlock({O::of(0x02, 1), O::raw(0x1D, 0x40000002, unknownBody), O::of(0x02, 3)}).bytes())},
+        {"garbage_block",
+         text(MapBuilder().objectBlock({O::of(0x02, 1)}).block(0x04).objectBlock({O::of(0x02, 0x40000002)}).bytes())},
+        {"truncated", text(MapBuilder().objectBlock(mixed).truncateLastBlock(200).bytes())},
+        {"used_overflow", text(MapBuilder().objectBlock({O::of(0x02, 1)}, 32748).bytes())},
+        {"used_negative", text(MapBuilder().objectBlock({O::of(0x02, 1)}, -16).bytes())},
+        {"used_past_block", text(MapBuilder().objectBlock({O::of(0x0E, 0x40000001)}, 600).bytes())},
+        {"style_above_limits",
+         text(MapBuilder()
+                  .styleLimits(3, 3, 3, 3)
+                  .objectBlock({O::of(0x02, 1).style(0, 250), O::of(0x05, 2).style(0, 250),
+                                O::of(0x0E, 3).style(0, 250).style(1, 250), O::of(0x11, 4).style(0, 250)})
+                  .bytes())},
     };
 }
 
