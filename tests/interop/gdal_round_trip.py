@@ -128,8 +128,9 @@ def mixed_geometry(i):
         mp.AddGeometry(polygon(ring(x + 5, y, 1, 4), ring(x + 5, y, 0.3, 4)))
         return mp, None
     if kind == 7:
+        d = 1 if i % 2 else 0.0005  # wide or small enough for 16-bit coordinates
         return wkt("MULTILINESTRING ((%f %f, %f %f), (%f %f, %f %f, %f %f))"
-                   % (x, y, x + 1, y + 1, x + 2, y, x + 3, y + 1, x + 4, y)), None
+                   % (x, y, x + d, y + d, x + 2 * d, y, x + 3 * d, y + d, x + 4 * d, y)), None
     if kind == 8:
         return wkt("POINT (%f %f)" % (x, y)), 'LABEL(t:"Label %d",s:2g,a:%d,c:#%06x,f:"Arial")' % (i, i % 90, i * 4099 % 0xFFFFFF)
     if kind == 9:
@@ -157,30 +158,41 @@ def unclassed_geometry(i):
     return wkt("POINT (%f %f)" % (x, y)), 'SYMBOL(id:"font-sym-%d",c:#0000ff,s:10pt,f:"MapInfo Symbols")' % (40 + i % 20)
 
 
+def many_parts(count, make):
+    g = ogr.Geometry(ogr.wkbMultiLineString if make(0).GetGeometryType() == ogr.wkbLineString else ogr.wkbMultiPolygon)
+    for k in range(count):
+        g.AddGeometry(make(k))
+    return g
+
+
+def long_line(count, step, x=0.0):
+    ls = ogr.Geometry(ogr.wkbLineString)
+    for k in range(count):
+        ls.AddPoint_2D(x + k * step, math.sin(k * 0.01) * step * 100)
+    return ls
+
+
 def large_geometry(i):
-    """Shapes beyond 32,767 points or parts, each followed by everyday shapes."""
+    """Shapes beyond 32,767 points or parts, wide (32-bit coordinates) and small (16-bit), each
+    kind followed by everyday shapes."""
     if i == 0:
-        return polygon(ring(0, 0, 10, 40000)), None  # wide: 32-bit coordinates
+        return polygon(ring(0, 0, 10, 40000)), None
     if i == 1:
-        return polygon(ring(0, 0, 0.01, 40000), ring(0, 0, 0.001, 8)), None  # 16-bit coordinates
+        return polygon(ring(0, 0, 0.01, 40000), ring(0, 0, 0.001, 8)), None
     if i == 2:
-        ls = ogr.Geometry(ogr.wkbLineString)
-        for k in range(36000):
-            ls.AddPoint_2D(k * 0.001, math.sin(k * 0.01))
-        ml = ogr.Geometry(ogr.wkbMultiLineString)
-        ml.AddGeometry(ls)
-        ml.AddGeometry(wkt("LINESTRING (0 0, 1 1)"))
-        return ml, None
+        return many_parts(2, lambda k: long_line(36000, 0.001, k * 50)), None
     if i == 3:
-        ml = ogr.Geometry(ogr.wkbMultiLineString)
-        for k in range(33000):
-            ml.AddGeometry(wkt("LINESTRING (%f 0, %f 1)" % (k * 0.001, k * 0.001)))
-        return ml, None
+        return many_parts(2, lambda k: long_line(36000, 0.0000005, k * 0.001)), None
     if i == 4:
-        mp = ogr.Geometry(ogr.wkbMultiPolygon)
-        for k in range(33000):
-            mp.AddGeometry(wkt("POLYGON ((%f 0, %f 0, %f 1, %f 0))" % (k * 0.01, k * 0.01 + 0.005, k * 0.01, k * 0.01)))
-        return mp, None
+        return many_parts(33000, lambda k: wkt("LINESTRING (%f 0, %f 1)" % (k * 0.001, k * 0.001))), None
+    if i == 5:
+        return many_parts(33000, lambda k: wkt("LINESTRING (%.7f 0, %.7f 0.001)" % (k * 5e-7, k * 5e-7))), None
+    if i == 6:
+        return many_parts(33000, lambda k: wkt("POLYGON ((%f 0, %f 0, %f 1, %f 0))"
+                                                % (k * 0.01, k * 0.01 + 0.005, k * 0.01, k * 0.01))), None
+    if i == 7:
+        return many_parts(33000, lambda k: wkt("POLYGON ((%.7f 0, %.7f 0, %.7f 0.0001, %.7f 0))"
+                                                % (k * 1e-6, k * 1e-6 + 5e-7, k * 1e-6, k * 1e-6))), None
     return mixed_geometry(i)
 
 
@@ -209,7 +221,7 @@ CASES = [
               deleted=lambda n: [2, 7, 8, 70, n - 1], encoding="CP1251",
               char_value=lambda i: "%s %d" % (CYRILLIC[i % len(CYRILLIC)], i), char_name="город"),
     TableCase("symbols", 60, symbol_geometry, deleted=lambda n: [1, 2, 5, 6, 30, n]),
-    TableCase("large", 12, large_geometry, deleted=lambda n: [1, 4, 5, 9]),
+    TableCase("large", 14, large_geometry, deleted=lambda n: [1, 4, 6, 8, 11]),
     TableCase("unclassed", 30, unclassed_geometry, deleted=lambda n: [2, 3, 17]),
     # Only rows without geometry deleted: the geometry result comes with --all only.
     TableCase("attributes_only", 40, mixed_geometry, deleted=lambda n: [10, 21, 32]),
