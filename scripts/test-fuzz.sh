@@ -58,7 +58,7 @@ run_one() {
   local t=$1
   mkdir -p "$root/corpus/$t"
   "$root/tests/fuzz/${t}_fuzz" "$root/corpus/$t" "$seeds/$t" "tests/fuzz/regressions/$t" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=256 -max_len=262144 \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64 -max_len=262144 \
     -print_final_stats=1 -artifact_prefix="$root/artifacts/$t-" >"$root/logs/$t.log" 2>&1
 }
 export -f run_one
