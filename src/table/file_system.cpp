@@ -88,7 +88,11 @@ void BinaryFile::close()
     m_file.close();
 }
 
-ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk) : m_file(file), m_size(file.size()), m_buf(chunk) {}
+// A small file gets a buffer of its own size: a 1 MiB buffer per call would dominate short reads.
+ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk)
+    : m_file(file), m_size(file.size()), m_buf(static_cast<std::size_t>(std::min<std::uint64_t>(chunk, m_size)))
+{
+}
 
 std::span<const std::byte> ChunkReader::load(std::uint64_t pos, std::size_t n)
 {
