@@ -11,8 +11,9 @@ build=${BUILD_DIR:-build-win}
 jobs=$(nproc 2>/dev/null || echo 2)
 started=$SECONDS
 
+# -O1: a third less compile time than -O2; the Linux build already tests the optimised code.
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTABRESCUE_GUI=OFF \
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" >/dev/null
+      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" >/dev/null
 cmake --build "$build" -j "$jobs"
 built=$SECONDS
 

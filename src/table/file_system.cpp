@@ -31,7 +31,8 @@ std::size_t folderPartLength(const std::string& path)
     std::size_t i = path.size();
     while (i > 0 && !isSep(path[i - 1]))
         --i;
-    const bool drive = path.size() >= 2 && path[1] == ':' && asciiLower(path[0]) >= 'a' && asciiLower(path[0]) <= 'z';
+    const bool drive =
+        path.size() >= 2 && path[1] == ':' && asciiLower(path[0]) >= 'a' && asciiLower(path[0]) <= 'z';
     if (i == 0 && drive && platform::separator() == '\\')
         return 2;
     return i;

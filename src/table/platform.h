@@ -30,7 +30,8 @@ void useUtf8Console();
 // The local time of `t` (localtime_r / localtime_s).
 std::tm localTime(std::time_t t);
 
-// An environment variable of this process; std::nullopt removes it. UTF-8 names and values.
+// An environment variable of this process (std::nullopt: not set; setting it removes the
+// variable). UTF-8 names and values.
 std::optional<std::string> environmentVariable(const std::string& name);
 void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
 // The variable that names the temporary folder (TMPDIR on POSIX, TMP on Windows).

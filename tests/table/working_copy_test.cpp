@@ -210,13 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
                         });
                     },
                     "x.tab", Strings{kCoping}},
-        CopyFailure{
-            "DanglingLinkAtTarget",
-            [](const fs::path& out) {
-                if (!test::makeSymlink(out.parent_path() / "victim", out / "x.MAP"))
-                    GTEST_SKIP() << "this system makes no symbolic links here";
-            },
-            "x.tab", Strings{kCoping, kCopyError + "75 "}},
+        CopyFailure{"DanglingLinkAtTarget",
+                    [](const fs::path& out) {
+                        if (!test::makeSymlink(out.parent_path() / "victim", out / "x.MAP"))
+                            GTEST_SKIP() << "this system makes no symbolic links here";
+                    },
+                    "x.tab", Strings{kCoping, kCopyError + "75 "}},
         CopyFailure{"FolderNotWritable",
                     [](const fs::path& out) {
                         fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
