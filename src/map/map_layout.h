@@ -19,6 +19,18 @@ inline constexpr std::size_t kObjectBlockHeaderSize = 20;
 // used + 20 is formed in 16-bit signed arithmetic by the format's home program.
 inline constexpr std::int16_t kMaxUsed = 32767 - 20;
 
+// Object data block: the centre that short point, line and arc coordinates are relative to.
+inline constexpr std::size_t kBlockCentreXOffset = 4; // i32
+inline constexpr std::size_t kBlockCentreYOffset = 8; // i32
+
+// Spatial index block: entries of a box (four i32) and the i32 offset of the block it bounds.
+inline constexpr std::uint16_t kIndexBlock = 0x0001;     // u16 at 0
+inline constexpr std::size_t kIndexEntryCountOffset = 2; // u16
+inline constexpr std::size_t kIndexEntriesOffset = 4;
+inline constexpr std::size_t kIndexEntrySize = 20;
+inline constexpr std::size_t kIndexEntryChildOffset = 16;
+inline constexpr std::size_t kIndexFanOut = 25;
+
 // Object record.
 inline constexpr std::size_t kRecordTypeOffset = 0;     // u8
 inline constexpr std::size_t kRecordRowFieldOffset = 1; // u32
@@ -39,12 +51,13 @@ constexpr std::uint32_t rowNumber(std::uint32_t rowField)
 inline constexpr std::size_t kMagicOffset = 256; // i32
 inline constexpr std::uint32_t kMagic = 42424242;
 inline constexpr std::size_t kBlockSizeOffset = 262;     // u16, meaningful only with the magic number
-inline constexpr std::size_t kFirstIndexOffset = 304;    // i32: first object data block, -1 for none
+inline constexpr std::size_t kHeaderBoxOffset = 272;     // four i32: XMin, YMin, XMax, YMax
+inline constexpr std::size_t kIndexRootOffset = 304;     // i32: root of the spatial index, 0 for none
 inline constexpr std::size_t kPointCountOffset = 316;    // i32
 inline constexpr std::size_t kLineCountOffset = 320;     // i32
 inline constexpr std::size_t kAreaCountOffset = 324;     // i32
 inline constexpr std::size_t kTextCountOffset = 328;     // i32
-inline constexpr std::size_t kIndexDepthOffset = 351;    // u8
+inline constexpr std::size_t kIndexDepthOffset = 351;    // u8: index levels + 1, 0 for none
 inline constexpr std::size_t kPenLimitOffset = 356;      // u8
 inline constexpr std::size_t kBrushLimitOffset = 357;    // u8
 inline constexpr std::size_t kSymbolLimitOffset = 358;   // u8

@@ -11,6 +11,7 @@
 #include "map/map_block_walk.h"
 #include "map/map_layout.h"
 #include "map/map_result_files.h"
+#include "map/map_spatial_index.h"
 #include "table/byte_order.h"
 #include "table/file_system.h"
 #include "table/op_boundary.h"
@@ -35,16 +36,21 @@ class GeometryRecovery : public map::BlockVisitor
 {
   public:
     GeometryRecovery(RunLog* log, std::span<const std::byte> header, AppendWriter& id, AppendWriter& dat)
-        : m_log(log), m_id(id), m_dat(dat)
+        : m_log(log), m_id(id), m_dat(dat), m_boxes(header)
     {
         for (std::size_t i = 0; i < m_limits.size(); ++i)
             m_limits[i] = std::to_integer<std::uint8_t>(header[map::kLimitOffsets[i]]);
     }
 
-    void objectBlock(std::uint64_t offset, std::span<std::byte> /*block*/) override
+    void objectBlock(std::uint64_t offset, std::span<std::byte> block) override
     {
-        if (m_firstBlock < 0)
-            m_firstBlock = static_cast<std::int32_t>(offset);
+        m_boxes.beginBlock(offset, block);
+    }
+
+    void objectBlockEnd(std::uint64_t /*offset*/, std::span<std::byte> /*block*/,
+                        map::BlockEnd /*how*/) override
+    {
+        m_boxes.endBlock();
     }
 
     void otherBlock(std::uint64_t offset, std::uint8_t type) override
@@ -60,6 +66,7 @@ class GeometryRecovery : public map::BlockVisitor
     void record(const map::MapRecord& rec, std::span<std::byte> /*block*/) override
     {
         // Runs once per object of the table: no allocation, and the listing only when someone listens.
+        m_boxes.addRecord(rec.code, rec.bytes); // before any of its bytes change
         const auto rowIdNew = static_cast<std::uint32_t>(++m_objects);
         const bool deleted = map::isDeleted(rec.rowField);
         const std::uint32_t rowIdOld = map::rowNumber(rec.rowField); // a live row field has no mark to drop
@@ -90,7 +97,7 @@ class GeometryRecovery : public map::BlockVisitor
 
     std::int32_t objects() const { return m_objects; }
     std::int32_t deleted() const { return m_deleted; }
-    std::int32_t firstBlock() const { return m_firstBlock; }
+    const std::vector<map::IndexEntry>& indexLeaves() const { return m_boxes.leaves(); }
     std::int32_t classCount(map::GeoClass c) const { return m_classCounts[static_cast<std::size_t>(c)]; }
 
   private:
@@ -144,7 +151,7 @@ class GeometryRecovery : public map::BlockVisitor
     std::array<std::int32_t, 5> m_classCounts{}; // by GeoClass
     std::int32_t m_objects = 0;
     std::int32_t m_deleted = 0;
-    std::int32_t m_firstBlock = -1;
+    map::BlockBoxes m_boxes; // one spatial-index leaf per object data block
 };
 
 // Pushes what the writers hold to disk when the walk fails, so the result files keep every
@@ -231,13 +238,13 @@ RecoverResult doDelMAP_ID_recover(const mapinfoTableFilesPull& table, RunLog* lo
             {map::kLineCountOffset, recovery.classCount(map::GeoClass::Line)},
             {map::kAreaCountOffset, recovery.classCount(map::GeoClass::Area)},
             {map::kTextCountOffset, recovery.classCount(map::GeoClass::Text)},
-            {map::kFirstIndexOffset, recovery.firstBlock()},
         };
         for (const auto& [at, value] : fields) {
             writeLE32(number, 0, static_cast<std::uint32_t>(value));
             mapFile.writeAt(at, number);
         }
-        mapFile.writeAt(map::kIndexDepthOffset, std::array<std::byte, 1>{std::byte{1}});
+        // Readers that search by area find every object only through a real index.
+        map::writeSpatialIndex(mapFile, source.size(), recovery.indexLeaves());
         mapFile.close();
 
         fs.writeAll(tabOut, makeMapResultTabText());
