@@ -33,6 +33,12 @@ work=$(cd "$work" && pwd)
 json=${json:-$work/results.json}
 
 say() { printf '%s\n' "$*" >&2; }
+# Stops the whole script, also from inside the subshells that the measurements run in.
+die() {
+  say "$@"
+  kill -TERM $$
+  exit 1
+}
 
 # --- build ------------------------------------------------------------------------------------
 say "building in $build"
@@ -59,27 +65,44 @@ cat_to_null() { cat "$1" >/dev/null; }
 # Median of the numbers on standard input.
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# measure PREP CMD...: runs PREP (untimed, a shell snippet) and then CMD, reps times after one
-# untimed warm-up run; prints the medians of CMD's wall time and of its processor time (user +
-# system, children included) in seconds. The warm-up pays for memory that a virtual machine
-# touches for the first time, which would otherwise be timed instead of the command.
-measure() {
-  local prep=$1; shift
-  local i walls=() cpus=() report
+# timed CMD...: runs CMD and prints its wall time and its processor time (user + system,
+# children included) in seconds.
+timed() {
+  local report wall user sys
   report=$(mktemp)
-  eval "$prep"
-  "$@"
-  for ((i = 0; i < reps; i++)); do
-    eval "$prep"
-    { time "$@" 2>&4; } 4>&2 2>"$report"
-    read -r wall user sys <"$report"
-    walls+=("$wall")
-    cpus+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')")
-  done
+  { time "$@" 2>&4; } 4>&2 2>"$report"
+  read -r wall user sys <"$report"
   rm -f "$report"
-  echo "$(printf '%s\n' "${walls[@]}" | median) $(printf '%s\n' "${cpus[@]}" | median)"
+  awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f %.3f\n", w, u + s }'
 }
 TIMEFORMAT='%3R %3U %3S'
+
+# compare PREP_A CMD_A PREP_B CMD_B: shell snippets; each CMD prints "wall cpu" (through timed, or
+# from the stage benchmark's own clock). One untimed warm-up of each, then reps runs of A and B in
+# turn, so that a machine whose load drifts weighs on both alike. Prints the medians
+# "wall_A cpu_A wall_B cpu_B". (The warm-up also pays for memory that a virtual machine touches for
+# the first time, which would otherwise be timed instead of the command.)
+compare() {
+  local i wa=() ca=() wb=() cb=() w c
+  eval "$1"; eval "$2" >/dev/null
+  eval "$3"; eval "$4" >/dev/null
+  for ((i = 0; i < reps; i++)); do
+    eval "$1"; read -r w c <<<"$(eval "$2")"; wa+=("$w"); ca+=("$c")
+    eval "$3"; read -r w c <<<"$(eval "$4")"; wb+=("$w"); cb+=("$c")
+  done
+  echo "$(printf '%s\n' "${wa[@]}" | median) $(printf '%s\n' "${ca[@]}" | median)" \
+    "$(printf '%s\n' "${wb[@]}" | median) $(printf '%s\n' "${cb[@]}" | median)"
+}
+
+# One run of a stage in the stage benchmark: "wall cpu" of the stage alone, in seconds.
+stage_once() { # NAME
+  local csv=$scratch/stage.csv
+  "$stages" --table="$tab" --benchmark_filter="^$1/" --benchmark_format=csv >"$csv" 2>"$scratch/stage.err" ||
+    die "the stage benchmark failed: $(cat "$scratch/stage.err")"
+  grep -q ',true,' "$csv" && die "$1 failed: $(cat "$csv" "$scratch/stage.err")"
+  stage_seconds "$csv" "$1"
+  echo
+}
 
 # The table of N rows, generated once per N and seed.
 table_for() {
@@ -102,9 +125,7 @@ fresh() { rm -rf "$@"; sync; }
 whole_run() { # DIR
   if ! TMPDIR=$1/tmp "$cli" --all -o "$1/out" "$1/table/bench.TAB" >"$1/run.log" 2>&1 ||
     [ ! -f "$1/out/bench_DAT.TAB" ] || [ ! -f "$1/out/bench_MAP.TAB" ]; then
-    say "tabrescue failed:"
-    tail -n 20 "$1/run.log" >&2
-    exit 1
+    die "tabrescue failed: $(tail -n 20 "$1/run.log")"
   fi
 }
 prep_run() { fresh "$1/out" "$1/tmp"; mkdir -p "$1/out" "$1/tmp"; }
@@ -135,33 +156,27 @@ mkdir -p "$scratch"
 tab=$dir/table/bench.TAB dat=$dir/table/bench.DAT map=$dir/table/bench.MAP
 warm "$dir"
 
-say "stages at N=$rows ($reps runs each)"
-sync
-"$stages" --table="$tab" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
-  --benchmark_format=csv >"$scratch/stages.csv" 2>"$scratch/stages.err" ||
-  { cat "$scratch/stages.err" >&2; exit 1; }
-if grep -q ',true,' "$scratch/stages.csv"; then
-  cat "$scratch/stages.csv" "$scratch/stages.err" >&2
-  exit 1
-fi
-rm -f "$dir"/table/bench#R_*
-read -r s_datcount c_datcount <<<"$(stage_seconds "$scratch/stages.csv" getDelDATcount)"
-read -r s_mapcount c_mapcount <<<"$(stage_seconds "$scratch/stages.csv" getDelMAPcount)"
-read -r s_datrec c_datrec <<<"$(stage_seconds "$scratch/stages.csv" doDelDAT_recover)"
-read -r s_maprec c_maprec <<<"$(stage_seconds "$scratch/stages.csv" doDelMAP_ID_recover)"
-
-say "baselines at N=$rows"
+say "stages and their baselines at N=$rows ($reps runs each)"
 # What starting a process costs here: the baselines pay it, the stages run inside one process.
-read -r b_start _ <<<"$(measure : /bin/true)"
-read -r b_catdat d_catdat <<<"$(measure : cat_to_null "$dat")"
-read -r b_catmap d_catmap <<<"$(measure : cat_to_null "$map")"
-read -r b_cpdat d_cpdat <<<"$(measure "fresh $(q "$scratch/copy.DAT")" cp "$dat" "$scratch/copy.DAT")"
-read -r b_cpmap d_cpmap <<<"$(measure "fresh $(q "$scratch/copy.MAP")" cp "$map" "$scratch/copy.MAP")"
-rm -f "$scratch"/copy.*
+read -r b_start _ _ _ <<<"$(compare : "timed /bin/true" : "timed /bin/true")"
+read -r s_datcount c_datcount b_catdat d_catdat <<<"$(compare \
+  "sync" "stage_once getDelDATcount" \
+  "sync" "timed cat_to_null $(q "$dat")")"
+read -r s_mapcount c_mapcount b_catmap d_catmap <<<"$(compare \
+  "sync" "stage_once getDelMAPcount" \
+  "sync" "timed cat_to_null $(q "$map")")"
+read -r s_datrec c_datrec b_cpdat d_cpdat <<<"$(compare \
+  "fresh $(q "$dir")/table/bench#R_DAT.*" "stage_once doDelDAT_recover" \
+  "fresh $(q "$scratch/copy.DAT")" "timed cp $(q "$dat") $(q "$scratch/copy.DAT")")"
+read -r s_maprec c_maprec b_cpmap d_cpmap <<<"$(compare \
+  "fresh $(q "$dir")/table/bench#R_MAP.*" "stage_once doDelMAP_ID_recover" \
+  "fresh $(q "$scratch/copy.MAP")" "timed cp $(q "$map") $(q "$scratch/copy.MAP")")"
+rm -f "$scratch"/copy.* "$dir"/table/bench#R_*
 
 say "whole runs at N=$rows"
-read -r s_run c_run <<<"$(measure "prep_run $(q "$dir")" whole_run "$dir")"
-read -r b_cpr d_cpr <<<"$(measure "fresh $(q "$scratch/copy")" cp -r "$dir/table" "$scratch/copy")"
+read -r s_run c_run b_cpr d_cpr <<<"$(compare \
+  "prep_run $(q "$dir")" "timed whole_run $(q "$dir")" \
+  "fresh $(q "$scratch/copy")" "timed cp -r $(q "$dir/table") $(q "$scratch/copy")")"
 rss=$(peak_rss_kib "$dir")
 fresh "$dir/out" "$dir/tmp" "$scratch/copy"
 
@@ -180,8 +195,9 @@ fi
 bigdir=$(table_for "$big")
 warm "$bigdir"
 say "whole runs at N=$big"
-read -r s_runbig c_runbig <<<"$(measure "prep_run $(q "$bigdir")" whole_run "$bigdir")"
-read -r b_cprbig d_cprbig <<<"$(measure "fresh $(q "$bigdir/copy")" cp -r "$bigdir/table" "$bigdir/copy")"
+read -r s_runbig c_runbig b_cprbig d_cprbig <<<"$(compare \
+  "prep_run $(q "$bigdir")" "timed whole_run $(q "$bigdir")" \
+  "fresh $(q "$bigdir/copy")" "timed cp -r $(q "$bigdir/table") $(q "$bigdir/copy")")"
 rssbig=$(peak_rss_kib "$bigdir")
 fresh "$bigdir/out" "$bigdir/tmp" "$bigdir/copy"
 

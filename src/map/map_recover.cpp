@@ -65,8 +65,8 @@ class GeometryRecovery : public map::BlockVisitor
 
     void record(const map::MapRecord& rec, std::span<std::byte> /*block*/) override
     {
-        m_boxes.addRecord(rec.code, rec.bytes); // before any of its bytes change
         // Runs once per object of the table: no allocation, and the listing only when someone listens.
+        m_boxes.addRecord(rec.code, rec.bytes); // before any of its bytes change
         const auto rowIdNew = static_cast<std::uint32_t>(++m_objects);
         const bool deleted = map::isDeleted(rec.rowField);
         const std::uint32_t rowIdOld = map::rowNumber(rec.rowField); // a live row field has no mark to drop

@@ -107,6 +107,102 @@ constexpr std::array<BoxLayout, 256> buildBoxLayouts()
 
 constexpr std::array<BoxLayout, 256> kBoxLayouts = buildBoxLayouts();
 
+// recordBox again, for records that lie wholly in their bytes, as it runs once per object of a
+// table: a box is the span of two points (one point read twice), and every coordinate is one
+// 32-bit read shifted right by 0 (32-bit types) or by 16 (a 16-bit value read with the two bytes
+// before it) and added to a base that masks pick. With short and long types mixed at random, any
+// branch on the kind would be mispredicted for every other object. Arcs, with four points, are
+// rare enough to go through recordBox.
+struct PointReads
+{
+    bool usable = false; // false: no box, or one that only recordBox knows (an arc, the header's)
+    std::uint8_t shift = 0;
+    std::uint8_t originAt = 0;   // read always; used where originMask is set
+    std::uint32_t centreMask = 0; // ~0: 16-bit values count from the block's centre
+    std::uint32_t originMask = 0; // ~0: 16-bit values count from the origin at originAt
+    std::array<std::uint8_t, 2> x{};
+    std::array<std::uint8_t, 2> y{};
+    std::uint8_t needed = 8; // the record's bytes that the reads cover
+};
+
+constexpr std::array<PointReads, 256> buildPointReads()
+{
+    std::array<PointReads, 256> t{};
+    for (unsigned code = 0; code < 256; ++code) {
+        const BoxLayout layout = kBoxLayouts[code];
+        const bool narrow = isShortType(static_cast<std::uint8_t>(code));
+        PointReads r;
+        unsigned pairs = 0;
+        unsigned first = layout.offset;
+        switch (layout.kind) {
+        case BoxKind::Point:
+            pairs = 1;
+            break;
+        case BoxKind::TwoPairs:
+            pairs = 2;
+            break;
+        case BoxKind::OriginBox:
+            pairs = 2;
+            if (narrow) {
+                r.originAt = layout.offset;
+                r.originMask = ~0u;
+                first = layout.offset + 8u;
+            }
+            break;
+        case BoxKind::Arc:
+        case BoxKind::Unknown:
+        case BoxKind::None:
+            continue;
+        }
+        r.usable = true;
+        r.shift = narrow ? 16 : 0;
+        if (narrow && r.originMask == 0)
+            r.centreMask = ~0u;
+        r.needed = static_cast<std::uint8_t>(std::max<unsigned>(r.needed, r.originAt + 8u));
+        const unsigned width = narrow ? 2u : 4u;
+        for (unsigned i = 0; i < 2; ++i) {
+            const unsigned at = first + (i % pairs) * 2u * width;
+            r.x[i] = static_cast<std::uint8_t>(at + width - 4u); // the 32 bits that end with the value
+            r.y[i] = static_cast<std::uint8_t>(at + 2u * width - 4u);
+            r.needed = std::max(r.needed, static_cast<std::uint8_t>(at + 2u * width));
+        }
+        t[code] = r;
+    }
+    return t;
+}
+
+constexpr std::array<PointReads, 256> kPointReads = buildPointReads();
+
+constexpr bool pointReadsLieInTheirRecords()
+{
+    for (unsigned code = 0; code < 256; ++code)
+        if (kPointReads[code].usable && kPointReads[code].needed > kGeoTypes[code].length)
+            return false;
+    return true;
+}
+static_assert(pointReadsLieInTheirRecords(), "a whole record holds its box");
+
+// Saturation commutes with min and max, so the sums stay 64-bit and only the four edges are clamped.
+std::int32_t clamped(std::int64_t v)
+{
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+Box spanOfPoints(const PointReads& r, std::span<const std::byte> record, Point centre)
+{
+    const auto pick = [&](std::uint32_t fromCentre, std::size_t originAt) {
+        return static_cast<std::int32_t>((fromCentre & r.centreMask) | (readLE32(record, originAt) & r.originMask));
+    };
+    const std::int64_t baseX = pick(static_cast<std::uint32_t>(centre.x), r.originAt);
+    const std::int64_t baseY = pick(static_cast<std::uint32_t>(centre.y), r.originAt + 4u);
+    const auto coordinate = [&](std::uint8_t at) { return readLE32s(record, at) >> r.shift; };
+    const std::int64_t x0 = baseX + coordinate(r.x[0]), y0 = baseY + coordinate(r.y[0]);
+    const std::int64_t x1 = baseX + coordinate(r.x[1]), y1 = baseY + coordinate(r.y[1]);
+    return {clamped(std::min(x0, x1)), clamped(std::min(y0, y1)), clamped(std::max(x0, x1)),
+            clamped(std::max(y0, y1))};
+}
+
 void putEntry(std::span<std::byte> block, std::size_t k, const IndexEntry& e)
 {
     const std::size_t at = kIndexEntriesOffset + k * kIndexEntrySize;
@@ -189,6 +285,12 @@ void BlockBoxes::beginBlock(std::uint64_t offset, std::span<const std::byte> blo
 
 void BlockBoxes::addRecord(std::uint8_t code, std::span<const std::byte> record)
 {
+    const PointReads& reads = kPointReads[code];
+    if (reads.usable && record.size() >= reads.needed) {
+        const Box box = spanOfPoints(reads, record, m_centre);
+        m_box = m_box ? unite(*m_box, box) : box;
+        return;
+    }
     std::optional<Box> box =
         boxLayout(code).kind == BoxKind::Unknown ? m_headerBox : recordBox(code, record, m_centre);
     if (box)

@@ -364,6 +364,40 @@ INSTANTIATE_TEST_SUITE_P(
                                {{{0x203 + 2, 0, 0x203 + 2, 0}, 1024}}}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// The walk gathers boxes on a path of its own for whole records; it must agree with recordBox for
+// every type code, with coordinates near the limits where the 16-bit sums saturate.
+TEST(BlockBoxesAgreeTest, WholeRecordsGiveRecordBoxForEveryCode)
+{
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (unsigned code = 0; code < 256; ++code) {
+        const std::int16_t length = geoType(static_cast<std::uint8_t>(code)).length;
+        if (length == 0)
+            continue;
+        for (int round = 0; round < 50; ++round) {
+            Bytes record(static_cast<std::size_t>(length));
+            for (std::byte& b : record)
+                b = static_cast<std::byte>(next() >> 24);
+            const bool nearLimit = round % 2 == 0;
+            const std::int32_t cx = nearLimit ? INT_MAX - 1000 : static_cast<std::int32_t>(next());
+            const std::int32_t cy = nearLimit ? INT_MIN + 1000 : static_cast<std::int32_t>(next());
+            const Bytes block = centred(cx, cy);
+            const std::optional<Box> expected = recordBox(static_cast<std::uint8_t>(code), record, {cx, cy});
+
+            BlockBoxes boxes(headerWithBox(kHeaderBox));
+            boxes.beginBlock(1024, block);
+            boxes.addRecord(static_cast<std::uint8_t>(code), record);
+            boxes.endBlock();
+            if (expected) {
+                ASSERT_EQ(boxes.leaves().size(), 1u) << "code " << code;
+                EXPECT_EQ(boxes.leaves()[0].box, *expected) << "code " << code << " round " << round;
+            } else {
+                EXPECT_TRUE(boxes.leaves().empty()) << "code " << code;
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Where the index goes.
 
