@@ -10,21 +10,16 @@
 
 namespace tabrescue::test {
 
-// One object record: type code, row field (deletion bits included) and the bytes after the row
-// field. Without explicit bytes a record of known length gets a body of filler bytes above every
-// style limit the builder uses, with its style index bytes set to 1.
+// One object record. Without a body, a record of known length gets filler bytes above every style
+// limit the tests use, its style index bytes set to 1.
 struct MapObject
 {
     std::uint8_t type = 0;
     std::uint32_t rowField = 0;
-    std::optional<Bytes> body;
-    // Style index bytes counted back from the record's last byte (0 = last byte).
-    std::vector<std::pair<std::size_t, std::uint8_t>> styles;
+    std::optional<Bytes> body;                                // the bytes after the row field
+    std::vector<std::pair<std::size_t, std::uint8_t>> styles; // counted back from the last byte
 
-    static MapObject of(std::uint8_t type, std::uint32_t rowField)
-    {
-        return {type, rowField, std::nullopt, {}};
-    }
+    static MapObject of(std::uint8_t type, std::uint32_t rowField) { return {type, rowField, {}, {}}; }
     static MapObject raw(std::uint8_t type, std::uint32_t rowField, Bytes body)
     {
         return {type, rowField, std::move(body), {}};
@@ -37,59 +32,53 @@ struct MapObject
     Bytes bytes() const;
 };
 
-// Writes a .MAP file: a header block with the magic number, block size, four style limits and
-// object counts, a second block, then blocks of any kind in the order they are added.
+// A .MAP: a header block (magic number, block size 512, style limits 10, counts 0), a second
+// block, then the blocks added from 1024 on.
 class MapBuilder
 {
   public:
     MapBuilder();
-
     MapBuilder& styleLimits(std::uint8_t pen, std::uint8_t brush, std::uint8_t symbol, std::uint8_t font);
-    MapBuilder& counts(std::int32_t points, std::int32_t lines, std::int32_t areas, std::int32_t texts);
-    MapBuilder& blockSize(std::uint16_t size); // as the header states it
-    MapBuilder& noMagic();
-    MapBuilder& headerByte(std::size_t at, std::uint8_t value);
-    MapBuilder& headerLE32(std::size_t at, std::uint32_t value);
-    MapBuilder& secondBlock(const Bytes& content);
-
-    // An object data block holding `objects` back to back from offset 20; used is their total
-    // length unless given. Records that would run past the block are cut at its end.
+    MapBuilder& blockSize(std::uint16_t size);
+    MapBuilder& put32(std::size_t at, std::int64_t value); // anywhere in the file built so far
+    // Records back to back from offset 20, cut at the block's end; used is their length unless given.
     MapBuilder& objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used = {});
-    // A block of any type: the type byte, then `content` (cut or padded with zeros to 511 bytes).
+    // A block of any type: the type byte, then `content` padded with zeros.
     MapBuilder& block(std::uint8_t type, const Bytes& content = {});
-    // Overwrites bytes of the last block added from block offset `at` (a block centre, say).
-    MapBuilder& patchLastBlock(std::size_t at, const Bytes& bytes);
-    // The file ends `keep` bytes into the last block added.
-    MapBuilder& truncateLastBlock(std::size_t keep);
-    // The file is cut to `size` bytes (header included).
+    // The file ends `keep` bytes into the last block added, or at `size`.
+    MapBuilder& truncateLastBlock(std::size_t keep) { return truncateTo(m_data.size() - 512 + keep); }
     MapBuilder& truncateTo(std::size_t size);
 
-    // Offset of block i counted from the first added block (block 0 lies at 1024).
-    static std::uint64_t blockOffset(std::size_t i) { return 1024 + 512 * i; }
-    // Offset of record j of the added block i.
-    std::uint64_t recordOffset(std::size_t block, std::size_t record) const;
-
-    Bytes bytes() const;
-    void write(const std::filesystem::path& p) const;
+    std::uint64_t recordOffset(std::size_t block, std::size_t record) const
+    {
+        return 1024 + 512 * block + m_recordStarts.at(block).at(record);
+    }
+    const Bytes& bytes() const { return m_data; }
+    void write(const std::filesystem::path& p) const { writeBytes(p, m_data); }
 
   private:
-    Bytes m_header;
-    Bytes m_second;
-    std::vector<Bytes> m_blocks;
-    std::vector<std::vector<std::size_t>> m_recordStarts; // per block, offsets in the block
-    std::optional<std::size_t> m_size;
+    Bytes m_data;
+    std::vector<std::vector<std::size_t>> m_recordStarts; // per added block
 };
 
-// One row of the geometry result as the layouts describe it.
+// `size` bytes holding runs of little-endian values, each run of one width from its offset.
+struct LeRun
+{
+    std::size_t at;
+    std::size_t width;
+    std::vector<std::int64_t> values;
+};
+Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs);
+
+// One row of the geometry result.
 struct MapResultRow
 {
     std::uint64_t offset; // of the object in the .MAP
     std::uint32_t rowIdOld;
-    std::string status; // the four rec_status characters
+    std::string status;
 };
-// The geometry result's .DAT for these rows (row i has RowId_new i + 1), built field by field.
+// The result's .DAT (row i has RowId_new i + 1) and .ID for these rows, built field by field.
 Bytes expectedMapResultDat(const std::vector<MapResultRow>& rows);
-// The geometry result's .ID for these rows.
 Bytes expectedMapResultId(const std::vector<MapResultRow>& rows);
 
 // A table with .TAB, .DAT (one field), .MAP and .ID in `folder`; returns the .TAB path.

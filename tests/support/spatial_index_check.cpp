@@ -1,105 +1,81 @@
 #include "support/spatial_index_check.h"
 
 #include <set>
-#include <sstream>
+
+namespace tabrescue::map {
+
+void PrintTo(const Box& b, std::ostream* os)
+{
+    *os << "(" << b.xMin << "," << b.yMin << " .. " << b.xMax << "," << b.yMax << ")";
+}
+
+void PrintTo(const IndexEntry& e, std::ostream* os)
+{
+    PrintTo(e.box, os);
+    *os << " -> " << e.child;
+}
+
+} // namespace tabrescue::map
 
 namespace tabrescue::test {
 
 namespace {
 
-constexpr std::size_t kBlock = 512;
-
-std::int32_t s32(const Bytes& b, std::size_t at)
+std::string str(const map::Box& b)
 {
-    return static_cast<std::int32_t>(getLE32(b, at));
+    return ::testing::PrintToString(b);
 }
 
-map::Box boxAt(const Bytes& b, std::size_t at)
+struct Descent
 {
-    return {s32(b, at), s32(b, at + 4), s32(b, at + 8), s32(b, at + 12)};
-}
+    const Bytes& map;
+    IndexShape& shape;
+    std::size_t levels;
+    std::set<std::uint64_t> seen;
 
-std::string describe(const map::Box& b)
-{
-    std::ostringstream s;
-    s << "(" << b.xMin << "," << b.yMin << " .. " << b.xMax << "," << b.yMax << ")";
-    return s.str();
-}
-
-class Descent
-{
-  public:
-    Descent(const Bytes& map, IndexShape& shape) : m_map(map), m_shape(shape) {}
-
-    // Returns the union of the block's entries, or an error text.
-    std::string visit(std::uint64_t offset, int depth, map::Box& unionOut)
+    map::Box boxAt(std::size_t at) const
     {
-        std::ostringstream err;
-        if (offset % kBlock != 0 || offset + kBlock > m_map.size()) {
-            err << "index block at " << offset << " is not a whole block of the file";
-            return err.str();
-        }
-        if (!m_seen.insert(offset).second) {
-            err << "block " << offset << " is reached twice";
-            return err.str();
-        }
-        const auto at = static_cast<std::size_t>(offset);
-        if (getLE16(m_map, at) != map::kIndexBlock) {
-            err << "block " << offset << " at depth " << depth << " is not an index block";
-            return err.str();
-        }
-        const std::size_t n = getLE16(m_map, at + map::kIndexEntryCountOffset);
-        if (n < 1 || n > map::kIndexFanOut) {
-            err << "index block " << offset << " holds " << n << " entries";
-            return err.str();
-        }
-        for (std::size_t i = map::kIndexEntriesOffset + n * map::kIndexEntrySize; i < kBlock; ++i)
-            if (m_map[at + i] != std::byte{0}) {
-                err << "index block " << offset << " has a non-zero byte at " << i << " after its entries";
-                return err.str();
-            }
-        if (m_shape.levelSizes.size() < static_cast<std::size_t>(depth))
-            m_shape.levelSizes.resize(static_cast<std::size_t>(depth));
-        ++m_shape.levelSizes[static_cast<std::size_t>(depth - 1)];
-        m_firstIndex = std::min(m_firstIndex, offset);
+        const auto s32 = [&](std::size_t i) { return static_cast<std::int32_t>(getLE32(map, i)); };
+        return {s32(at), s32(at + 4), s32(at + 8), s32(at + 12)};
+    }
 
+    // Sets `bound` to the union of the block's entries; returns what is wrong, or "".
+    std::string visit(std::uint64_t offset, std::size_t depth, map::Box& bound)
+    {
+        const std::string where = "block " + std::to_string(offset) + " at depth " + std::to_string(depth);
+        if (offset % 512 != 0 || offset + 512 > map.size() || !seen.insert(offset).second)
+            return where + " is no fresh whole block";
+        const auto at = static_cast<std::size_t>(offset);
+        const std::size_t n = getLE16(map, at + 2);
+        if (getLE16(map, at) != 1 || n < 1 || n > 25)
+            return where + " is no index block of 1 to 25 entries";
+        for (std::size_t i = 4 + 20 * n; i < 512; ++i)
+            if (map[at + i] != std::byte{0})
+                return where + " has a non-zero byte after its entries";
+        shape.levelSizes.resize(std::max(shape.levelSizes.size(), depth));
+        ++shape.levelSizes[depth - 1];
+        shape.firstIndexBlock = std::min(shape.firstIndexBlock, offset);
         for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t e = at + map::kIndexEntriesOffset + k * map::kIndexEntrySize;
-            const map::IndexEntry entry{boxAt(m_map, e), getLE32(m_map, e + map::kIndexEntryChildOffset)};
-            unionOut = k == 0 ? entry.box : map::unite(unionOut, entry.box);
-            if (depth < m_shape.levels) {
+            const std::size_t e = at + 4 + 20 * k;
+            const map::IndexEntry entry{boxAt(e), getLE32(map, e + 16)};
+            bound = k == 0 ? entry.box : map::unite(bound, entry.box);
+            if (depth < levels) {
                 map::Box child;
                 if (std::string why = visit(entry.child, depth + 1, child); !why.empty())
                     return why;
-                if (!(child == entry.box)) {
-                    err << "entry " << k << " of block " << offset << " has box " << describe(entry.box)
-                        << " but its child's entries span " << describe(child);
-                    return err.str();
-                }
-                continue;
+                if (!(child == entry.box))
+                    return where + " entry " + std::to_string(k) + " has " + str(entry.box) + ", its child " +
+                           str(child);
+            } else if (entry.child % 512 != 0 || entry.child >= map.size() ||
+                       map[entry.child] != std::byte{2} || !seen.insert(entry.child).second) {
+                return where + " leaf " + std::to_string(k) + " -> " + std::to_string(entry.child) +
+                       " is no fresh object data block";
+            } else {
+                shape.leaves.push_back(entry);
             }
-            if (entry.child % kBlock != 0 || entry.child + std::uint64_t{1} > m_map.size() ||
-                m_map[entry.child] != std::byte{0x02}) {
-                err << "leaf entry " << k << " of block " << offset << " points at " << entry.child
-                    << ", which is not an object data block";
-                return err.str();
-            }
-            if (!m_seen.insert(entry.child).second) {
-                err << "object data block " << entry.child << " is reached twice";
-                return err.str();
-            }
-            m_shape.leaves.push_back(entry);
         }
         return {};
     }
-
-    std::uint64_t firstIndex() const { return m_firstIndex; }
-
-  private:
-    const Bytes& m_map;
-    IndexShape& m_shape;
-    std::set<std::uint64_t> m_seen;
-    std::uint64_t m_firstIndex = UINT64_MAX;
 };
 
 } // namespace
@@ -107,45 +83,27 @@ class Descent
 ::testing::AssertionResult checkSpatialIndex(const Bytes& map, IndexShape& shape)
 {
     shape = {};
-    if (map.size() < map::kIndexDepthOffset + 1)
-        return ::testing::AssertionFailure() << "the file has no whole header";
-    const std::uint32_t root = getLE32(map, map::kIndexRootOffset);
-    const auto depth = std::to_integer<int>(map[map::kIndexDepthOffset]);
-    if (root == 0 || depth == 0) {
-        if (root != 0 || depth != 0)
-            return ::testing::AssertionFailure() << "root " << root << " with depth byte " << depth;
+    shape.firstIndexBlock = map.size();
+    const std::uint32_t root = getLE32(map, 304);
+    const auto depth = std::to_integer<std::size_t>(map.at(351));
+    if (root == 0 && depth == 0)
         return ::testing::AssertionSuccess();
-    }
-    if (depth < 2)
-        return ::testing::AssertionFailure() << "depth byte " << depth << " names no index level";
-    shape.levels = depth - 1;
-    Descent descent(map, shape);
+    if (root == 0 || depth < 2)
+        return ::testing::AssertionFailure() << "root " << root << " with depth byte " << depth;
+    Descent descent{map, shape, depth - 1, {}};
     map::Box rootBox;
     if (std::string why = descent.visit(root, 1, rootBox); !why.empty())
         return ::testing::AssertionFailure() << why;
-    if (root + kBlock != map.size())
-        return ::testing::AssertionFailure()
-               << "root " << root << " is not the last block of a file of " << map.size() << " bytes";
-    shape.firstIndexBlock = descent.firstIndex();
-    std::size_t indexBlocks = 0;
+    std::size_t blocks = 0;
     for (std::size_t n : shape.levelSizes)
-        indexBlocks += n;
-    if (shape.firstIndexBlock + indexBlocks * kBlock != map.size())
-        return ::testing::AssertionFailure() << "blocks between " << shape.firstIndexBlock
-                                             << " and the end of the file are not all reached";
-    const map::Box header = boxAt(map, map::kHeaderBoxOffset);
+        blocks += n;
+    if (root + 512 != map.size() || shape.firstIndexBlock + 512 * blocks != map.size())
+        return ::testing::AssertionFailure() << "the index blocks do not fill the file's end, root last";
+    const map::Box header = descent.boxAt(272);
     if (!(map::unite(header, rootBox) == header))
         return ::testing::AssertionFailure()
-               << "header box " << describe(header) << " does not hold the root's " << describe(rootBox);
+               << "header box " << str(header) << " misses the root's " << str(rootBox);
     return ::testing::AssertionSuccess();
-}
-
-std::vector<std::uint32_t> leafChildren(const IndexShape& shape)
-{
-    std::vector<std::uint32_t> out;
-    for (const map::IndexEntry& e : shape.leaves)
-        out.push_back(e.child);
-    return out;
 }
 
 } // namespace tabrescue::test

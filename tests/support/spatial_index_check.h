@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,26 +7,26 @@
 #include "map/map_spatial_index.h"
 #include "support/files.h"
 
+namespace tabrescue::map {
+void PrintTo(const Box& b, std::ostream* os);
+void PrintTo(const IndexEntry& e, std::ostream* os);
+} // namespace tabrescue::map
+
 namespace tabrescue::test {
 
 // What a reader finds when it descends a .MAP's spatial index from the header's root.
 struct IndexShape
 {
-    int levels = 0;                      // index levels; 0 when the header names no index
     std::vector<std::size_t> levelSizes; // index blocks per level, root level first
-    std::vector<map::IndexEntry> leaves; // leaf entries in the order a full descent meets them
-    std::uint64_t firstIndexBlock = 0;   // offset of the lowest index block
+    std::vector<map::IndexEntry> leaves; // in the order a full descent meets them
+    std::uint64_t firstIndexBlock = 0;
 };
 
-// Descends the index the way a reader does and checks, independently of the code that wrote it:
-// the header's depth matches the tree, every index block is well formed (type 1, 1 to 25 entries,
-// zeros after them), every leaf lies at the same depth and is an object data block, no block is
-// reached twice, every inner entry equals the union of its child's entries, the index blocks
-// fill the file from the first of them to its end with the root last, and the header's box
-// holds the root's. A header without an index must carry 0 at both fields.
+// Descends the index as a reader does, with offsets of its own, and checks: the header's depth
+// fits the tree; each index block has type 1, 1 to 25 entries and zeros after them; every leaf is
+// an object data block at the same depth; no block is reached twice; each entry's box is the
+// union of its child's; the index blocks fill the file's end with the root last; the header's
+// box holds the root's. Without an index both header fields are 0.
 ::testing::AssertionResult checkSpatialIndex(const Bytes& map, IndexShape& shape);
-
-// Leaf entries as plain rows for readable comparisons.
-std::vector<std::uint32_t> leafChildren(const IndexShape& shape);
 
 } // namespace tabrescue::test
