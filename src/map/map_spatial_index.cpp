@@ -185,14 +185,16 @@ static_assert(pointReadsLieInTheirRecords(), "a whole record holds its box");
 // Saturation commutes with min and max, so the sums stay 64-bit and only the four edges are clamped.
 std::int32_t clamped(std::int64_t v)
 {
-    return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    constexpr std::int64_t kLow = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kHigh = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(std::clamp(v, kLow, kHigh));
 }
 
 Box spanOfPoints(const PointReads& r, std::span<const std::byte> record, Point centre)
 {
     const auto pick = [&](std::uint32_t fromCentre, std::size_t originAt) {
-        return static_cast<std::int32_t>((fromCentre & r.centreMask) | (readLE32(record, originAt) & r.originMask));
+        const std::uint32_t fromOrigin = readLE32(record, originAt);
+        return static_cast<std::int32_t>((fromCentre & r.centreMask) | (fromOrigin & r.originMask));
     };
     const std::int64_t baseX = pick(static_cast<std::uint32_t>(centre.x), r.originAt);
     const std::int64_t baseY = pick(static_cast<std::uint32_t>(centre.y), r.originAt + 4u);

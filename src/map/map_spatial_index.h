@@ -90,6 +90,10 @@ class BlockBoxes
     // `header` is the start of the walked file, its box included.
     explicit BlockBoxes(std::span<const std::byte> header);
 
+    // Room for the leaves of `blocks` object data blocks up front: a list that grows copies
+    // itself, and every page it touches for the first time costs a page fault.
+    void reserve(std::size_t blocks) { m_leaves.reserve(blocks); }
+
     void beginBlock(std::uint64_t offset, std::span<const std::byte> block);
     // A record of unknown type ends its block's walk; its box is unknown, so the block takes in
     // the header's box, which readers that can parse the record will search.
