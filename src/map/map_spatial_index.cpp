@@ -282,7 +282,8 @@ void BlockBoxes::beginBlock(std::uint64_t offset, std::span<const std::byte> blo
 {
     m_offset = static_cast<std::uint32_t>(offset);
     m_centre = blockCentre(block);
-    m_box.reset();
+    m_box = kNoBox;
+    m_hasBox = false;
 }
 
 void BlockBoxes::addRecord(std::uint8_t code, std::span<const std::byte> record)
@@ -290,20 +291,24 @@ void BlockBoxes::addRecord(std::uint8_t code, std::span<const std::byte> record)
     const PointReads& reads = kPointReads[code];
     if (reads.usable && record.size() >= reads.needed) {
         const Box box = spanOfPoints(reads, record, m_centre);
-        m_box = m_box ? unite(*m_box, box) : box;
+        m_box = unite(m_box, box);
+        m_hasBox = true;
         return;
     }
     std::optional<Box> box =
         boxLayout(code).kind == BoxKind::Unknown ? m_headerBox : recordBox(code, record, m_centre);
-    if (box)
-        m_box = m_box ? unite(*m_box, *box) : *box;
+    if (box) {
+        m_box = unite(m_box, *box);
+        m_hasBox = true;
+    }
 }
 
 void BlockBoxes::endBlock()
 {
-    if (m_box)
-        m_leaves.push_back({*m_box, m_offset});
-    m_box.reset();
+    if (m_hasBox)
+        m_leaves.push_back({m_box, m_offset});
+    m_box = kNoBox;
+    m_hasBox = false;
 }
 
 IndexPlan planSpatialIndex(std::uint64_t fileLength, std::size_t leafCount)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -39,6 +40,10 @@ struct Point
     std::int32_t x = 0;
     std::int32_t y = 0;
 };
+
+// The identity of unite(): every box united with it is that box.
+inline constexpr Box kNoBox{std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
+                            std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()};
 
 // Where an object record keeps its box.
 enum class BoxKind : std::uint8_t {
@@ -106,7 +111,10 @@ class BlockBoxes
     Box m_headerBox;
     Point m_centre;
     std::uint32_t m_offset = 0;
-    std::optional<Box> m_box;
+    // The union so far; empty (min above max) until a record with a box arrives, so that every
+    // record unites without asking.
+    Box m_box = kNoBox;
+    bool m_hasBox = false;
     std::vector<IndexEntry> m_leaves;
 };
 
