@@ -1,5 +1,4 @@
 # The window program: a static library the tests link, and the executable around it.
-set(CMAKE_AUTOMOC ON)
 
 file(GLOB CHOOSER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/choosers/*.cpp)
 add_library(tabrescue_gui STATIC
@@ -8,6 +7,8 @@ add_library(tabrescue_gui STATIC
             ${PROJECT_SOURCE_DIR}/src/app/path_text.cpp
             ${CHOOSER_SOURCES})
 target_link_libraries(tabrescue_gui PUBLIC tabrescue_core Qt6::Widgets PRIVATE tabrescue_options)
+# Moc only where Qt is: the core and its tests never need it.
+set_target_properties(tabrescue_gui PROPERTIES AUTOMOC ON)
 
 add_executable(tabrescue-gui ${PROJECT_SOURCE_DIR}/src/app/main.cpp)
 target_link_libraries(tabrescue-gui PRIVATE tabrescue_gui tabrescue_options)

@@ -11,6 +11,7 @@
 #include "dat/dat_count.h"
 #include "map/map_count.h"
 #include "table/file_system.h"
+#include "table/platform.h"
 #include "table/working_copy.h"
 
 namespace {
@@ -65,13 +66,7 @@ public:
     void beep() override {}
     std::string now() override
     {
-        const std::time_t t = std::time(nullptr);
-        std::tm local{};
-#ifdef _WIN32
-        localtime_s(&local, &t);
-#else
-        localtime_r(&t, &local);
-#endif
+        const std::tm local = platform::localTime(std::time(nullptr));
         char buf[128];
         const std::size_t n = std::strftime(buf, sizeof buf, "%x %X", &local);
         return std::string(buf, n);
@@ -110,11 +105,15 @@ int check(const std::vector<std::string>& tables)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    platform::useUtf8Console();
+    // UTF-8 on every system: paths with letters beyond the ANSI code page reach the core intact.
+    const std::vector<std::string> args = platform::commandLineArguments(argc, argv);
+    const std::size_t count = args.size();
     std::vector<std::string> tables;
     std::string output;
     bool all = false, checkOnly = false, haveOutput = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return kExitOk;
@@ -128,15 +127,15 @@ int main(int argc, char** argv)
         } else if (a == "--check") {
             checkOnly = true;
         } else if (a == "-o" || a == "--output") {
-            if (i + 1 >= argc) {
+            if (i + 1 >= count) {
                 std::cerr << "tabrescue: " << a << " needs a folder\n" << kUsage;
                 return kExitUsage;
             }
-            output = argv[++i];
+            output = args[++i];
             haveOutput = true;
         } else if (a == "--") {
-            for (++i; i < argc; ++i)
-                tables.emplace_back(argv[i]);
+            for (++i; i < count; ++i)
+                tables.push_back(args[i]);
         } else if (a.size() > 1 && a[0] == '-') {
             std::cerr << "tabrescue: unknown option " << a << "\n" << kUsage;
             return kExitUsage;

@@ -24,9 +24,23 @@ bool isSep(char c)
     return c == '/' || c == platform::separator();
 }
 
+// Length of the folder part of a path: through its last separator, or the drive of a Windows
+// path relative to that drive's current folder ("C:roads.tab").
+std::size_t folderPartLength(const std::string& path)
+{
+    std::size_t i = path.size();
+    while (i > 0 && !isSep(path[i - 1]))
+        --i;
+    const bool drive =
+        path.size() >= 2 && path[1] == ':' && asciiLower(path[0]) >= 'a' && asciiLower(path[0]) <= 'z';
+    if (i == 0 && drive && platform::separator() == '\\')
+        return 2;
+    return i;
+}
+
 RecoverError fsError(const std::error_code& ec, const std::string& path)
 {
-    return ioError(ec.value(), path);
+    return ioError(ec, path);
 }
 
 } // namespace
@@ -130,7 +144,11 @@ void ScratchBuffer::ensure(std::size_t size)
     m_size = size;
 }
 
-ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk) : m_file(file), m_size(file.size()), m_buf(chunk) {}
+// A small file asks for a buffer of its own size only.
+ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk)
+    : m_file(file), m_size(file.size()), m_buf(static_cast<std::size_t>(std::min<std::uint64_t>(chunk, m_size)))
+{
+}
 
 std::span<const std::byte> ChunkReader::load(std::uint64_t pos, std::size_t n)
 {
@@ -186,8 +204,7 @@ bool FileSystem::fileExists(const std::string& path)
     fault("exists", path);
     if (path.empty())
         return false;
-    std::error_code ec;
-    return fs::is_regular_file(platform::toNative(resolve(path)), ec);
+    return platform::entryKind(resolve(path)) == platform::EntryKind::File;
 }
 
 bool FileSystem::folderExists(const std::string& path)
@@ -195,14 +212,15 @@ bool FileSystem::folderExists(const std::string& path)
     fault("exists", path);
     if (path.empty())
         return false;
-    std::error_code ec;
-    return fs::is_directory(platform::toNative(resolve(path)), ec);
+    return platform::entryKind(resolve(path)) == platform::EntryKind::Folder;
 }
 
 std::string FileSystem::resolve(const std::string& path)
 {
-    if (path.empty() || !platform::caseSensitiveNames())
+    if (path.empty())
         return path;
+    if (!platform::caseSensitiveNames()) // the system finds any spelling; ask it for its own
+        return platform::namesAsOnDisk(path);
     std::error_code ec;
     if (fs::exists(fs::symlink_status(platform::toNative(path), ec)))
         return path;
@@ -280,8 +298,7 @@ void FileSystem::moveFile(const std::string& src, const std::string& dst)
         platform::renameFile(from, to);
     } catch (const RecoverError&) {
         // Across file systems a rename cannot work: copy, then remove the original.
-        std::error_code ec;
-        if (!fs::is_regular_file(platform::toNative(from), ec))
+        if (platform::entryKind(from) != platform::EntryKind::File)
             throw;
         platform::copyFileContents(from, to);
         platform::forceDelete(from);
@@ -382,18 +399,12 @@ std::string joinPath(const std::string& folder, const std::string& name)
 
 std::string fileNameOf(const std::string& path)
 {
-    std::size_t i = path.size();
-    while (i > 0 && !isSep(path[i - 1]))
-        --i;
-    return path.substr(i);
+    return path.substr(folderPartLength(path));
 }
 
 std::string parentOf(const std::string& path)
 {
-    std::size_t i = path.size();
-    while (i > 0 && !isSep(path[i - 1]))
-        --i;
-    return path.substr(0, i);
+    return path.substr(0, folderPartLength(path));
 }
 
 } // namespace tabrescue

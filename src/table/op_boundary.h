@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/run_log.h"
+#include "table/platform.h"
 #include "table/recover_error.h"
 
 namespace tabrescue {
@@ -33,7 +34,7 @@ inline RecoverError caughtError(std::exception_ptr e)
     } catch (const std::bad_alloc&) {
         return {kErrOutOfMemory, "Out of memory"};
     } catch (const std::filesystem::filesystem_error& err) {
-        return ioError(err.code().value(), err.path1().string());
+        return ioError(err.code(), platform::fromNative(err.path1()));
     } catch (const std::exception& err) {
         return {kErrInvalidCall, err.what()};
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "table/platform.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -8,7 +9,17 @@
 #include "table/recover_error.h"
 
 #ifdef _WIN32
-#error "The Windows platform layer is not written yet"
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// These need windows.h first.
+#include <bcrypt.h>
+#include <sddl.h>
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,9 +33,10 @@ namespace tabrescue::platform {
 
 namespace {
 constexpr std::size_t kCopyChunk = 1u << 20;
-}
+} // namespace
 
-NativeFile::NativeFile(NativeFile&& other) noexcept : m_handle(other.m_handle), m_path(std::move(other.m_path))
+NativeFile::NativeFile(NativeFile&& other) noexcept
+    : m_handle(other.m_handle), m_path(std::move(other.m_path))
 {
     other.m_handle = kInvalid;
 }
@@ -51,11 +63,560 @@ NativeFile::~NativeFile()
     }
 }
 
-char separator() { return '/'; }
-bool caseSensitiveNames() { return true; }
+#ifdef _WIN32
 
-std::filesystem::path toNative(const std::string& utf8) { return std::filesystem::path(utf8); }
-std::string fromNative(const std::filesystem::path& path) { return path.string(); }
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Win32 error codes as the errno values ioError() numbers.
+int errnoFromWin32(DWORD err)
+{
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+        return ENOENT;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_FILE_TOO_LARGE:
+        return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    default:
+        return EIO;
+    }
+}
+
+[[noreturn]] void throwWin32(DWORD err, const std::string& path)
+{
+    throw ioError(errnoFromWin32(err), path);
+}
+
+std::wstring widen(const std::string& utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrow(const std::wstring& wide)
+{
+    if (wide.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr,
+                        nullptr);
+    return utf8;
+}
+
+HANDLE handleOf(std::intptr_t h)
+{
+    return reinterpret_cast<HANDLE>(h);
+}
+
+// Symbolic links and junctions; other reparse points (cloud placeholders, deduplicated files) are
+// ordinary files to us.
+bool isLink(HANDLE h)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag))
+        return false;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+// A security descriptor that lets only the current user in, or nullptr when it cannot be made
+// (the folder then inherits the temporary folder's own, per-user, permissions).
+PSECURITY_DESCRIPTOR ownerOnlyDescriptor()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<std::byte> buf(size);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    LPWSTR sid = nullptr;
+    if (size != 0 && GetTokenInformation(token, TokenUser, buf.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid, &sid)) {
+        // Protected DACL: full access for this user, inherited by everything inside.
+        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")";
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd,
+                                                                  nullptr))
+            sd = nullptr;
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return sd;
+}
+
+} // namespace
+
+char separator()
+{
+    return '\\';
+}
+bool caseSensitiveNames()
+{
+    return false;
+}
+
+std::filesystem::path toNative(const std::string& utf8)
+{
+    return std::filesystem::path(widen(utf8));
+}
+std::string fromNative(const std::filesystem::path& path)
+{
+    return narrow(path.native());
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (wide == nullptr)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < n; ++i)
+        args.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+void useUtf8Console()
+{
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+std::tm localTime(std::time_t t)
+{
+    std::tm local{};
+    localtime_s(&local, &t);
+    return local;
+}
+
+std::optional<std::string> environmentVariable(const std::string& name)
+{
+    const std::wstring wname = widen(name);
+    std::wstring value(256, L'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD n =
+            GetEnvironmentVariableW(wname.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+                return std::nullopt;
+            return std::string();
+        }
+        if (n < value.size()) {
+            value.resize(n);
+            return narrow(value);
+        }
+        value.resize(n);
+    }
+}
+
+void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
+{
+    const std::wstring wvalue = value ? widen(*value) : std::wstring();
+    SetEnvironmentVariableW(widen(name).c_str(), value ? wvalue.c_str() : nullptr);
+}
+
+const char* tempFolderVariable()
+{
+    return "TMP";
+}
+
+std::string tempFolder()
+{
+    std::wstring buf(MAX_PATH + 1, L'\0');
+    DWORD n = GetTempPathW(static_cast<DWORD>(buf.size()), buf.data());
+    if (n > buf.size()) {
+        buf.resize(n);
+        n = GetTempPathW(static_cast<DWORD>(buf.size()), buf.data());
+    }
+    if (n == 0 || n > buf.size())
+        return {};
+    buf.resize(n);
+    // TMP may hold an 8.3 short name; paths we report should read as the user knows them.
+    const DWORD longSize = GetLongPathNameW(buf.c_str(), nullptr, 0);
+    if (longSize != 0) {
+        std::wstring longName(longSize, L'\0');
+        const DWORD m = GetLongPathNameW(buf.c_str(), longName.data(), longSize);
+        if (m != 0 && m < longSize) {
+            longName.resize(m);
+            buf = longName;
+        }
+    }
+    return narrow(buf);
+}
+
+std::string makePrivateFolder(const std::string& parent)
+{
+    std::string base = parent;
+    if (base.empty() || (base.back() != '\\' && base.back() != '/'))
+        base += '\\';
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = ownerOnlyDescriptor();
+    SECURITY_ATTRIBUTES* security = attributes.lpSecurityDescriptor ? &attributes : nullptr;
+    DWORD err = ERROR_ALREADY_EXISTS;
+    std::string made;
+    // The name is unguessable and the folder created exclusively, so no one can plant it first.
+    for (int attempt = 0; attempt < 100 && err == ERROR_ALREADY_EXISTS; ++attempt) {
+        std::array<std::byte, 8> bits{};
+        randomBytes(bits);
+        std::string name = base + "tabrescue-";
+        for (const std::byte b : bits) {
+            name += kHexDigits[std::to_integer<unsigned>(b) >> 4];
+            name += kHexDigits[std::to_integer<unsigned>(b) & 15];
+        }
+        if (CreateDirectoryW(widen(name).c_str(), security)) {
+            made = name;
+            break;
+        }
+        err = GetLastError();
+    }
+    if (attributes.lpSecurityDescriptor != nullptr)
+        LocalFree(attributes.lpSecurityDescriptor);
+    if (made.empty())
+        throwWin32(err, parent);
+    return made;
+}
+
+int errnoOf(const std::error_code& ec)
+{
+    // The library reports Win32 calls in the system category, CRT calls as errno values.
+    if (ec.category() == std::system_category())
+        return errnoFromWin32(static_cast<DWORD>(ec.value()));
+    return ec.value();
+}
+
+std::string namesAsOnDisk(const std::string& path)
+{
+    const auto isSep = [](char c) { return c == '\\' || c == '/'; };
+    const std::size_t n = path.size();
+    // The root stays as given: "C:", a "\\server\share" prefix, leading separators.
+    std::size_t i = 0;
+    if (n >= 2 && isSep(path[0]) && isSep(path[1])) {
+        i = 2;
+        for (int part = 0; part < 2; ++part) {
+            while (i < n && !isSep(path[i]))
+                ++i;
+            if (part == 0)
+                while (i < n && isSep(path[i]))
+                    ++i;
+        }
+    } else if (n >= 2 && path[1] == ':') {
+        i = 2;
+    }
+    while (i < n && isSep(path[i]))
+        ++i;
+    std::string resolved = path.substr(0, i);
+    while (i < n) {
+        std::size_t end = i;
+        while (end < n && !isSep(path[end]))
+            ++end;
+        const std::string name = path.substr(i, end - i);
+        if (name == "." || name == ".." || name.find_first_of("*?") != std::string::npos) {
+            resolved += name;
+        } else {
+            WIN32_FIND_DATAW found{};
+            const HANDLE h = FindFirstFileW(widen(resolved + name).c_str(), &found);
+            if (h == INVALID_HANDLE_VALUE)
+                return path;
+            FindClose(h);
+            resolved += narrow(found.cFileName);
+        }
+        while (end < n && isSep(path[end]))
+            resolved += path[end++];
+        i = end;
+    }
+    return resolved;
+}
+
+EntryKind entryKind(const std::string& path)
+{
+    if (path.empty())
+        return EntryKind::None;
+    const std::wstring wpath = widen(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(wpath.c_str(), GetFileExInfoStandard, &data))
+        return EntryKind::None;
+    DWORD attributes = data.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link: what it points at, as the POSIX branch's stat() sees it.
+        HANDLE h = CreateFileW(wpath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return EntryKind::None;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool known = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        if (!known)
+            return EntryKind::None;
+        attributes = info.dwFileAttributes;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return EntryKind::Folder;
+    if (path.back() == '\\' || path.back() == '/')
+        return EntryKind::None;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::Other : EntryKind::File;
+}
+
+void randomBytes(std::span<std::byte> out)
+{
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ULONG n = static_cast<ULONG>(std::min<std::size_t>(out.size() - done, 1u << 20));
+        if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(out.data() + done), n,
+                            BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0)
+            throw RecoverError(kErrPathAccess, "No random source");
+        done += n;
+    }
+}
+
+NativeFile NativeFile::open(const std::string& path, OpenMode mode)
+{
+    const std::wstring wpath = widen(path);
+    DWORD access = GENERIC_READ | GENERIC_WRITE;
+    DWORD share = FILE_SHARE_READ;
+    DWORD disposition = OPEN_EXISTING;
+    // Writers open a link itself, never its target, and then refuse it.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    switch (mode) {
+    case OpenMode::Read:
+        access = GENERIC_READ;
+        share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        flags = FILE_ATTRIBUTE_NORMAL;
+        break;
+    case OpenMode::ReadWrite:
+        break;
+    case OpenMode::CreateTruncate:
+        disposition = OPEN_ALWAYS; // CREATE_ALWAYS would also drop the attributes of a hidden file
+        break;
+    case OpenMode::CreateExclusive:
+        disposition = CREATE_NEW; // fails on any existing name, a dangling link included
+        break;
+    }
+    NativeFile f;
+    f.m_path = path;
+    for (;;) {
+        HANDLE h = CreateFileW(wpath.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            const DWORD attributes = GetFileAttributesW(wpath.c_str());
+            if (err == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                throw ioError(EISDIR, path);
+            throwWin32(err, path);
+        }
+        f.m_handle = reinterpret_cast<std::intptr_t>(h);
+        if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0)
+            break;
+        if (isLink(h))
+            throw ioError(EACCES, path);
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) ||
+            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            break;
+        // Another kind of reparse point: open it again as the file it stands for.
+        f.close();
+        flags &= ~static_cast<DWORD>(FILE_FLAG_OPEN_REPARSE_POINT);
+    }
+    if (mode == OpenMode::CreateTruncate) {
+        LARGE_INTEGER zero{};
+        if (!SetFilePointerEx(handleOf(f.m_handle), zero, nullptr, FILE_BEGIN) ||
+            !SetEndOfFile(handleOf(f.m_handle)))
+            throwWin32(GetLastError(), path);
+    }
+    return f;
+}
+
+std::size_t NativeFile::readAt(std::uint64_t pos, std::span<std::byte> out)
+{
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+        const std::uint64_t at = pos + done;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handleOf(m_handle), out.data() + done, want, &got, &where)) {
+            const DWORD err = GetLastError();
+            if (err == ERROR_HANDLE_EOF)
+                break;
+            throwWin32(err, m_path);
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        const std::uint64_t at = pos + done;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD put = 0;
+        if (!WriteFile(handleOf(m_handle), data.data() + done, want, &put, &where))
+            throwWin32(GetLastError(), m_path);
+        if (put == 0)
+            throw ioError(ENOSPC, m_path);
+        done += put;
+    }
+}
+
+std::uint64_t NativeFile::size() const
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handleOf(m_handle), &size))
+        throwWin32(GetLastError(), m_path);
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void NativeFile::close()
+{
+    if (m_handle == kInvalid)
+        return;
+    const HANDLE h = handleOf(m_handle);
+    m_handle = kInvalid;
+    if (!CloseHandle(h))
+        throwWin32(GetLastError(), m_path);
+}
+
+void renameFile(const std::string& src, const std::string& dst)
+{
+    const std::wstring from = widen(src);
+    const std::wstring to = widen(dst);
+    constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+    if (MoveFileExW(from.c_str(), to.c_str(), kMoveFlags))
+        return;
+    DWORD err = GetLastError();
+    // A rename replaces a read-only target on POSIX; Windows refuses until the attribute is off.
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (err == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        SetFileAttributesW(to.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        if (MoveFileExW(from.c_str(), to.c_str(), kMoveFlags))
+            return;
+        err = GetLastError();
+        SetFileAttributesW(to.c_str(), attributes);
+    }
+    const bool sourceMissing = GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES;
+    throwWin32(err, sourceMissing ? src : dst);
+}
+
+void forceDelete(const std::string& path)
+{
+    const std::wstring wpath = widen(path);
+    const DWORD attributes = GetFileAttributesW(wpath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        throwWin32(GetLastError(), path);
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (!link)
+            throw ioError(EISDIR, path);
+        if (!RemoveDirectoryW(wpath.c_str())) // a link to a folder: the link goes, the folder stays
+            throwWin32(GetLastError(), path);
+        return;
+    }
+    if (DeleteFileW(wpath.c_str()))
+        return;
+    DWORD err = GetLastError();
+    // The attribute of a link would be the link's own, but leave links as they are.
+    if (err == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !link &&
+        SetFileAttributesW(wpath.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        if (DeleteFileW(wpath.c_str()))
+            return;
+        err = GetLastError();
+        SetFileAttributesW(wpath.c_str(), attributes);
+    }
+    throwWin32(err, path);
+}
+
+#else // POSIX
+
+char separator()
+{
+    return '/';
+}
+bool caseSensitiveNames()
+{
+    return true;
+}
+
+std::filesystem::path toNative(const std::string& utf8)
+{
+    return std::filesystem::path(utf8);
+}
+std::string fromNative(const std::filesystem::path& path)
+{
+    return path.string();
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void useUtf8Console() {}
+
+std::tm localTime(std::time_t t)
+{
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local;
+}
+
+std::optional<std::string> environmentVariable(const std::string& name)
+{
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string(value);
+}
+
+void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
+{
+    if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name.c_str());
+}
+
+const char* tempFolderVariable()
+{
+    return "TMPDIR";
+}
 
 std::string tempFolder()
 {
@@ -76,6 +637,26 @@ std::string makePrivateFolder(const std::string& parent)
     if (::mkdtemp(buf.data()) == nullptr)
         throw ioError(errno, parent);
     return std::string(buf.data());
+}
+
+int errnoOf(const std::error_code& ec)
+{
+    return ec.value();
+}
+
+std::string namesAsOnDisk(const std::string& path)
+{
+    return path;
+}
+
+EntryKind entryKind(const std::string& path)
+{
+    struct stat st = {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return EntryKind::None;
+    if (S_ISDIR(st.st_mode))
+        return EntryKind::Folder;
+    return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
 }
 
 void randomBytes(std::span<std::byte> out)
@@ -131,7 +712,7 @@ NativeFile NativeFile::open(const std::string& path, OpenMode mode)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw ioError(errno == ELOOP ? EACCES : errno, path);
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw ioError(EISDIR, path);
@@ -179,7 +760,7 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 
 std::uint64_t NativeFile::size() const
 {
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(static_cast<int>(m_handle), &st) != 0)
         throw ioError(errno, m_path);
     return static_cast<std::uint64_t>(st.st_size);
@@ -194,6 +775,23 @@ void NativeFile::close()
     if (::close(fd) != 0 && errno != EINTR)
         throw ioError(errno, m_path);
 }
+
+void renameFile(const std::string& src, const std::string& dst)
+{
+    if (::rename(src.c_str(), dst.c_str()) != 0)
+        throw ioError(errno, errno == ENOENT ? src : dst);
+}
+
+void forceDelete(const std::string& path)
+{
+    struct stat st = {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw ioError(EISDIR, path);
+    if (::unlink(path.c_str()) != 0)
+        throw ioError(errno, path);
+}
+
+#endif
 
 std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length)
 {
@@ -240,21 +838,6 @@ void copyFileContents(const std::string& src, const std::string& dst)
             break;
     }
     out.close();
-}
-
-void renameFile(const std::string& src, const std::string& dst)
-{
-    if (::rename(src.c_str(), dst.c_str()) != 0)
-        throw ioError(errno, errno == ENOENT ? src : dst);
-}
-
-void forceDelete(const std::string& path)
-{
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw ioError(EISDIR, path);
-    if (::unlink(path.c_str()) != 0)
-        throw ioError(errno, path);
 }
 
 } // namespace tabrescue::platform

@@ -4,9 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace tabrescue::platform {
 
@@ -18,10 +22,37 @@ bool caseSensitiveNames();
 std::filesystem::path toNative(const std::string& utf8);
 std::string fromNative(const std::filesystem::path& path);
 
-// The system's temporary folder (TMPDIR, TEMP, ...); empty when it has none.
+// The program's arguments as UTF-8, argv[0] included (Windows hands main() the ANSI code page).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// Lets the console show the UTF-8 text the program writes.
+void useUtf8Console();
+
+// The local time of `t` (localtime_r / localtime_s).
+std::tm localTime(std::time_t t);
+
+// An environment variable of this process (std::nullopt: not set; setting it removes the
+// variable). UTF-8 names and values.
+std::optional<std::string> environmentVariable(const std::string& name);
+void setEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+// The variable that names the temporary folder (TMPDIR on POSIX, TMP on Windows).
+const char* tempFolderVariable();
+
+// The system's temporary folder (TMPDIR, TMP, ...); empty when it has none.
 std::string tempFolder();
 // Creates a folder only this user can enter, with a unique name inside `parent`; returns its path.
 std::string makePrivateFolder(const std::string& parent);
+
+// The errno value of a failed std::filesystem call, whatever category the library used.
+int errnoOf(const std::error_code& ec);
+
+// On a system that ignores letter case: the path with every name spelt as on disk, separators
+// as given; the path unchanged when some name does not exist. Elsewhere the path unchanged.
+std::string namesAsOnDisk(const std::string& path);
+
+enum class EntryKind { None, File, Folder, Other };
+// What a path names, following links. A path that ends in a separator names a folder or nothing
+// (the Windows C runtime's stat() fails on such paths, so this does not use it).
+EntryKind entryKind(const std::string& path);
 
 // Fills `out` with random bits from the operating system.
 void randomBytes(std::span<std::byte> out);
@@ -34,8 +65,9 @@ enum class OpenMode {
 };
 
 // An open file with positioned reads and writes. Errors become RecoverError.
-class NativeFile {
-public:
+class NativeFile
+{
+  public:
     NativeFile() = default;
     NativeFile(const NativeFile&) = delete;
     NativeFile& operator=(const NativeFile&) = delete;
@@ -53,7 +85,7 @@ public:
     void close();
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     friend std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length);
     static constexpr std::intptr_t kInvalid = -1;
     std::intptr_t m_handle = kInvalid;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "table/platform.h"
+
 namespace tabrescue {
 
 RecoverError ioError(int errnum, const std::string& path)
@@ -27,6 +29,11 @@ RecoverError ioError(int errnum, const std::string& path)
     default:
         return {kErrPathAccess, "Path/File access error" + quoted};
     }
+}
+
+RecoverError ioError(const std::error_code& ec, const std::string& path)
+{
+    return ioError(platform::errnoOf(ec), path);
 }
 
 } // namespace tabrescue

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace tabrescue {
 
@@ -38,6 +39,8 @@ private:
 
 // Maps an errno value of a failed file operation on `path` to a numbered error.
 RecoverError ioError(int errnum, const std::string& path);
+// The same for a failed std::filesystem call, whichever error category the library used.
+RecoverError ioError(const std::error_code& ec, const std::string& path);
 
 [[noreturn]] inline void throwPastEnd() { throw RecoverError(kErrPastEnd, "Input past end of file"); }
 [[noreturn]] inline void throwOverflow() { throw RecoverError(kErrOverflow, "Overflow"); }

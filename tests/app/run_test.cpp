@@ -73,17 +73,12 @@ protected:
         fs::create_directories(dir() / "in");
         fs::create_directories(dir() / "out");
         fs::create_directories(dir() / "tmp");
-        const char* old = std::getenv("TMPDIR");
-        m_oldTmp = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("TMPDIR", (dir() / "tmp").c_str(), 1);
+        m_tmp.emplace(dir() / "tmp");
         fileSystem().startNewRun();
     }
     void TearDown() override
     {
-        if (m_oldTmp)
-            setenv("TMPDIR", m_oldTmp->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
+        m_tmp.reset();
         fileSystem().startNewRun();
         test::TempDirTest::TearDown();
     }
@@ -113,17 +108,17 @@ protected:
         return std::vector<std::string>(lines.begin() + 1, lines.end() - static_cast<long>(warning.size()) - 1);
     }
 
-    std::string in(const std::string& name) const { return (dir() / "in" / name).string(); }
+    std::string in(const std::string& name) const { return test::utf8(dir() / "in" / test::u8path(name)); }
     std::string out(const std::string& name = "") const
     {
-        return name.empty() ? (dir() / "out").string() : (dir() / "out" / name).string();
+        return test::utf8(name.empty() ? dir() / "out" : dir() / "out" / test::u8path(name));
     }
     static std::string t(const std::string& text) { return text + test::kFixedTime; }
 
     test::TestFrontend frontend;
 
 private:
-    std::optional<std::string> m_oldTmp;
+    std::optional<test::ScopedTempFolder> m_tmp;
 };
 
 TEST_F(RunTest, NothingDeletedWithoutOptionEndsByErrorAndMovesNothing)
@@ -150,7 +145,7 @@ TEST_F(RunTest, NothingDeletedWithOptionMovesAttributeResult)
 TEST_F(RunTest, DeletedRowsAreRestored)
 {
     const auto table = test::writeSimpleTable(dir() / "in", "roads", " * *");
-    const auto mid = run(in("roads.TAB"), out() + "/", false, RunVerdict::EndsByOk);
+    const auto mid = run(in("roads.TAB"), out() + pathSeparator(), false, RunVerdict::EndsByOk);
     EXPECT_EQ(mid, (std::vector<std::string>{
                        " +!+ 2 deleteted Attributes were restored to file '" + out("roads_DAT.TAB") + "' +!+",
                        t("*** Ends by OK at ")}));
@@ -232,15 +227,17 @@ TEST_F(RunTest, ExistingResultsAreBackedUp)
 
 TEST_F(RunTest, InputAndOutputInOneFolderWithAwkwardNames)
 {
-    const std::string folder = "мои 'данные' \"x\"";
-    fs::create_directories(dir() / "in" / folder);
-    const auto table = test::writeSimpleTable(dir() / "in" / folder, "Дороги 2015", "**");
-    const std::string tab = (dir() / "in" / folder / "Дороги 2015.TAB").string();
-    const auto before = test::readBytes(table.datPath);
-    const RunOutcome o = runRecovery(frontend, RunInput{tab, (dir() / "in" / folder).string(), false});
+    std::string name = "мои 'данные'";
+    if (pathSeparator() == '/')
+        name += " \"x\""; // Windows allows no quotes in names
+    const fs::path folder = dir() / "in" / test::u8path(name);
+    fs::create_directories(folder);
+    const auto table = test::writeSimpleTable(folder, "Дороги 2015", "**");
+    const auto before = test::readBytes(test::u8path(table.datPath));
+    const RunOutcome o = runRecovery(frontend, RunInput{table.tabPath, test::utf8(folder), false});
     EXPECT_EQ(o.verdict, RunVerdict::EndsByOk);
-    EXPECT_EQ(test::readBytes(table.datPath), before);
-    EXPECT_EQ(test::readBytes(dir() / "in" / folder / "Дороги 2015_DAT.DAT"), expectedDatResult(before));
+    EXPECT_EQ(test::readBytes(test::u8path(table.datPath)), before);
+    EXPECT_EQ(test::readBytes(folder / test::u8path("Дороги 2015_DAT.DAT")), expectedDatResult(before));
 }
 
 test::MapBuilder twoObjects(std::uint32_t secondRowField)

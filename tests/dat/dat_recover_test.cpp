@@ -171,13 +171,16 @@ TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
     const DatBuilder dat = twoFields().rows(" * ");
     EXPECT_EQ(recover(dat).count, 1);
     EXPECT_EQ(test::readBytes(dir() / "t#R_DAT.DAT"), expectedResult(dat.bytes(), 3));
-    EXPECT_FALSE(exists("t#r_dat.dat"));
+    for (const auto& entry : fs::directory_iterator(dir()))
+        EXPECT_NE(entry.path().filename(), "t#r_dat.dat"); // gone in its old spelling
 
     fs::remove(dir() / "t#R_DAT.DAT");
-    fs::create_symlink(dir() / "victim", dir() / "t#R_DAT.DAT");
-    EXPECT_EQ(recover(dat).count, 1);
-    EXPECT_FALSE(fs::is_symlink(dir() / "t#R_DAT.DAT"));
-    EXPECT_EQ(test::readBytes(dir() / "victim"), Bytes(10, std::byte{'v'}));
+    const bool links = test::makeSymlink(dir() / "victim", dir() / "t#R_DAT.DAT");
+    if (links) {
+        EXPECT_EQ(recover(dat).count, 1);
+        EXPECT_FALSE(fs::is_symlink(dir() / "t#R_DAT.DAT"));
+        EXPECT_EQ(test::readBytes(dir() / "victim"), Bytes(10, std::byte{'v'}));
+    }
 
     // A failed call leaves no result .TAB of an earlier one beside its own .DAT.
     fileSystem().setFaultHook([](std::string_view op, const std::string& p) {
@@ -188,14 +191,18 @@ TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
     EXPECT_FALSE(exists("t#R_DAT.TAB"));
     fileSystem().setFaultHook(nullptr);
 
-    fs::create_symlink(dir() / "nowhere", dir() / "t#R_DAT.TAB"); // dangling: refused, not followed
-    EXPECT_EQ(recover(dat).count, -1);
-    EXPECT_FALSE(exists("nowhere"));
+    if (links) {
+        fs::create_symlink(dir() / "nowhere", dir() / "t#R_DAT.TAB"); // dangling: refused, not followed
+        EXPECT_EQ(recover(dat).count, -1);
+        EXPECT_FALSE(exists("nowhere"));
+    }
     const auto lines = cap.lines();
-    ASSERT_EQ(lines.size(), 3u) << cap.log.text();
+    ASSERT_EQ(lines.size(), links ? 3u : 2u) << cap.log.text();
     EXPECT_EQ(lines[0], "File '' was not  found.");
     EXPECT_EQ(lines[1], "+++ mapinfoRecoverTable::doDelDAT_recover()+++ 61 Disk full");
-    EXPECT_EQ(lines[2].substr(0, 50), "+++ mapinfoRecoverTable::doDelDAT_recover()+++ 75 ");
+    if (links) {
+        EXPECT_EQ(lines[2].substr(0, 50), "+++ mapinfoRecoverTable::doDelDAT_recover()+++ 75 ");
+    }
 }
 
 } // namespace

@@ -9,11 +9,29 @@ namespace tabrescue::test {
 
 namespace fs = std::filesystem;
 
+fs::path u8path(std::string_view utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8(const fs::path& p)
+{
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+bool makeSymlink(const fs::path& target, const fs::path& link)
+{
+    std::error_code ec;
+    fs::create_symlink(target, link, ec);
+    return !ec && fs::is_symlink(fs::symlink_status(link, ec));
+}
+
 Bytes readBytes(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read " + p.string());
+        throw std::runtime_error("cannot read " + utf8(p));
     std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return toBytes(s);
 }
@@ -23,7 +41,7 @@ void writeBytes(const fs::path& p, const Bytes& bytes)
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
-        throw std::runtime_error("cannot write " + p.string());
+        throw std::runtime_error("cannot write " + utf8(p));
 }
 
 std::string readText(const fs::path& p)
@@ -88,7 +106,7 @@ Snapshot snapshot(const fs::path& dir)
     Snapshot s;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (entry.is_regular_file())
-            s[fs::relative(entry.path(), dir).string()] = readBytes(entry.path());
+            s[utf8(fs::relative(entry.path(), dir))] = readBytes(entry.path());
     }
     return s;
 }

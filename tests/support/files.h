@@ -5,11 +5,21 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tabrescue::test {
 
 using Bytes = std::vector<std::byte>;
+
+// Paths to and from the UTF-8 strings the core takes. A path made from a plain char string is in
+// the ANSI code page on Windows, so names beyond ASCII must come through here.
+std::filesystem::path u8path(std::string_view utf8);
+std::string utf8(const std::filesystem::path& p);
+
+// Makes a symbolic link; false where this system or user cannot (Windows without the privilege,
+// Wine), so that tests of links can step aside there.
+bool makeSymlink(const std::filesystem::path& target, const std::filesystem::path& link);
 
 Bytes readBytes(const std::filesystem::path& p);
 void writeBytes(const std::filesystem::path& p, const Bytes& bytes);

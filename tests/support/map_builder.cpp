@@ -214,12 +214,12 @@ Bytes expectedMapResultId(const std::vector<MapResultRow>& rows)
 std::string writeMapTable(const std::filesystem::path& folder, const std::string& baseName,
                           const MapBuilder& map)
 {
-    const auto tab = folder / (baseName + ".TAB");
+    const auto tab = folder / u8path(baseName + ".TAB");
     TabTextBuilder().field("NAME Char (8)").write(tab);
-    DatBuilder().field("NAME", 8).rows(" ").write(folder / (baseName + ".DAT"));
-    map.write(folder / (baseName + ".MAP"));
-    writeBytes(folder / (baseName + ".ID"), Bytes(4));
-    return tab.string();
+    DatBuilder().field("NAME", 8).rows(" ").write(folder / u8path(baseName + ".DAT"));
+    map.write(folder / u8path(baseName + ".MAP"));
+    writeBytes(folder / u8path(baseName + ".ID"), Bytes(4));
+    return utf8(tab);
 }
 
 } // namespace tabrescue::test

@@ -141,11 +141,11 @@ void TabTextBuilder::write(const std::filesystem::path& p) const
 SimpleTable writeSimpleTable(const std::filesystem::path& folder, const std::string& baseName,
                              const std::string& statusBytes)
 {
-    const auto tab = folder / (baseName + ".TAB");
-    const auto dat = folder / (baseName + ".DAT");
+    const auto tab = folder / u8path(baseName + ".TAB");
+    const auto dat = folder / u8path(baseName + ".DAT");
     TabTextBuilder().field("ID Integer").field("NAME Char (8)").write(tab);
     DatBuilder().field("ID", 4).field("NAME", 8).rows(statusBytes).write(dat);
-    return {tab.string(), dat.string()};
+    return {utf8(tab), utf8(dat)};
 }
 
 } // namespace tabrescue::test

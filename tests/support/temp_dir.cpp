@@ -2,6 +2,9 @@
 
 #include <random>
 
+#include "support/files.h"
+#include "table/platform.h"
+
 namespace tabrescue::test {
 
 namespace fs = std::filesystem;
@@ -28,6 +31,22 @@ void removeTree(const fs::path& dir)
     }
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir, ec);
+}
+
+std::string TempDirTest::path(const std::string& name) const
+{
+    return utf8(m_dir / u8path(name));
+}
+
+ScopedTempFolder::ScopedTempFolder(const fs::path& folder)
+    : m_old(platform::environmentVariable(platform::tempFolderVariable()))
+{
+    platform::setEnvironmentVariable(platform::tempFolderVariable(), utf8(folder));
+}
+
+ScopedTempFolder::~ScopedTempFolder()
+{
+    platform::setEnvironmentVariable(platform::tempFolderVariable(), m_old);
 }
 
 void TempDirTest::SetUp()

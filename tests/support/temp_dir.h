@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,11 +14,24 @@ protected:
     void SetUp() override;
     void TearDown() override;
     const std::filesystem::path& dir() const { return m_dir; }
-    // dir() / name as a UTF-8 string, the form the core takes.
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+    // dir() / name as a UTF-8 string, the form the core takes; name is UTF-8 too.
+    std::string path(const std::string& name) const;
 
 private:
     std::filesystem::path m_dir;
+};
+
+// Points the system's temporary folder (TMPDIR; on Windows TMP) at `folder` while it lives, so
+// that a run's private folder lands inside a test's own.
+class ScopedTempFolder {
+public:
+    explicit ScopedTempFolder(const std::filesystem::path& folder);
+    ~ScopedTempFolder();
+    ScopedTempFolder(const ScopedTempFolder&) = delete;
+    ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
+
+private:
+    std::optional<std::string> m_old;
 };
 
 // A fresh folder for tests that do not derive from TempDirTest.

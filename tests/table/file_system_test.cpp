@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "support/files.h"
 #include "support/temp_dir.h"
 #include "table/byte_order.h"
 #include "table/file_system.h"
+#include "table/platform.h"
 #include "table/recover_error.h"
 
 namespace tabrescue {
@@ -19,15 +21,16 @@ static_assert(readLE32(std::array{std::byte{0x78}, std::byte{0x56}, std::byte{0x
 static_assert(readLE16s(std::array{std::byte{0xFF}, std::byte{0xFF}}, 0) == -1);
 static_assert(readLE16(std::array{std::byte{0x00}, std::byte{0x80}}, 0) == 32768);
 
-class FileSystemTest : public test::TempDirTest {
-protected:
+class FileSystemTest : public test::TempDirTest
+{
+  protected:
     FileSystem& fsys = fileSystem();
     void TearDown() override
     {
         fsys.setFaultHook(nullptr);
         test::TempDirTest::TearDown();
     }
-    int errorOf(const std::function<void()>& f)
+    static int errorOf(const std::function<void()>& f)
     {
         try {
             f();
@@ -38,20 +41,64 @@ protected:
     }
 };
 
-TEST_F(FileSystemTest, ResolveFindsNamesWithoutRegardToCase)
+TEST_F(FileSystemTest, FindsNamesWithoutRegardToCase)
 {
     fs::create_directory(dir() / "Data");
     test::writeText(dir() / "Data" / "roads.dat", "a");
-    test::writeText(dir() / "Data" / "ROADS.DAT", "b"); // an exact match wins
-    test::writeText(dir() / "Data" / "Дороги.map", "c");
-    EXPECT_EQ(fsys.resolve(path("Data/ROADS.DAT")), path("Data/ROADS.DAT"));
-    EXPECT_EQ(fsys.resolve(path("data/roads.DAT")), path("Data/ROADS.DAT")); // sorted: upper case first
-    EXPECT_EQ(fsys.resolve(path("DATA/ДОРОГИ.MAP")), path("Data/Дороги.map"));
-    EXPECT_EQ(fsys.resolve(path("Data/missing.dat")), path("Data/missing.dat"));
+    test::writeText(dir() / "Data" / test::u8path("Дороги.map"), "c");
+    EXPECT_TRUE(fsys.fileExists(path("DATA/Roads.DAT")));
     EXPECT_TRUE(fsys.fileExists(path("data/дороги.MAP")));
+    EXPECT_EQ(fsys.readAll(path("DATA/ДОРОГИ.MAP")), "c");
+    EXPECT_EQ(fsys.fileSize(path("data/ROADS.dat")), 1u);
     EXPECT_FALSE(fsys.fileExists(path("Data")));
     EXPECT_TRUE(fsys.folderExists(path("DATA")));
+    EXPECT_FALSE(fsys.fileExists(path("Data/missing.dat")));
     EXPECT_FALSE(fsys.fileExists(""));
+    EXPECT_EQ(fsys.resolve(path("Data/missing.dat")), path("Data/missing.dat"));
+}
+
+TEST_F(FileSystemTest, ResolveNamesFilesAsOnDisk)
+{
+    fs::create_directory(dir() / "Data");
+    test::writeText(dir() / "Data" / "roads.dat", "a");
+    test::writeText(dir() / "Data" / test::u8path("Дороги.map"), "c");
+    EXPECT_EQ(fsys.resolve(path("DATA/ROADS.DAT")), path("Data/roads.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/ДОРОГИ.MAP")), path("Data/Дороги.map"));
+    EXPECT_EQ(fsys.resolve(path("Data/roads.dat")), path("Data/roads.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/missing.dat")), path("data/missing.dat"));
+    EXPECT_EQ(fsys.resolve(path("data/./ROADS.dat")), path("Data/./roads.dat"));
+    if (platform::caseSensitiveNames()) {
+        test::writeText(dir() / "Data" / "ROADS.DAT", "b");
+        EXPECT_EQ(fsys.resolve(path("Data/ROADS.DAT")), path("Data/ROADS.DAT")); // an exact match wins
+        EXPECT_EQ(fsys.resolve(path("data/roads.DAT")), path("Data/ROADS.DAT")); // sorted: upper case first
+    }
+}
+
+TEST_F(FileSystemTest, NamesBeyondAsciiReachTheDisk)
+{
+    const std::string name = "Дороги района №2.TAB";
+    fsys.writeAll(path(name), "x");
+    ASSERT_TRUE(fs::exists(dir() / test::u8path(name)));
+    EXPECT_EQ(test::utf8(fs::directory_iterator(dir())->path().filename()), name);
+    EXPECT_EQ(fileNameOf(fsys.absolutePath(path(name))), name);
+}
+
+TEST_F(FileSystemTest, TrailingSeparatorsNameFolders)
+{
+    fs::create_directory(dir() / "out");
+    test::writeText(dir() / "file.TAB", "x");
+    const std::string sep(1, pathSeparator());
+    for (const std::string& folder : {path("out"), path("out") + sep, path("out") + "/", path("OUT") + sep})
+        EXPECT_TRUE(fsys.folderExists(folder)) << folder;
+    EXPECT_FALSE(fsys.fileExists(path("file.TAB") + sep));
+    EXPECT_FALSE(fsys.folderExists(path("file.TAB") + sep));
+    EXPECT_FALSE(fsys.folderExists(path("missing") + sep));
+    EXPECT_FALSE(fsys.fileExists(path("out") + sep));
+    const std::string root = test::utf8(dir().root_path());
+    EXPECT_TRUE(fsys.folderExists(root)) << root;
+    // A file written through a folder path that ends in a separator lands in that folder.
+    fsys.writeAll(path("out") + sep + "r_DAT.TAB", "y");
+    EXPECT_EQ(test::readText(dir() / "out" / "r_DAT.TAB"), "y");
 }
 
 TEST_F(FileSystemTest, CopyMoveDelete)
@@ -70,49 +117,188 @@ TEST_F(FileSystemTest, CopyMoveDelete)
     EXPECT_FALSE(fs::exists(dir() / "c.bin"));
 }
 
+// Read-only files (Windows: the read-only attribute) behave alike on both systems.
+TEST_F(FileSystemTest, ReadOnlyFiles)
+{
+    test::writeText(dir() / "ro.TAB", "old");
+    fs::permissions(dir() / "ro.TAB", fs::perms::owner_read);
+
+    // A copy of a read-only file can be written and deleted like any other.
+    fsys.copyFile(path("ro.TAB"), path("copy.TAB"));
+    auto copy = fsys.openReadWrite(path("copy.TAB"));
+    copy.writeAt(0, test::toBytes("new"));
+    copy.close();
+    EXPECT_EQ(test::readText(dir() / "copy.TAB"), "new");
+
+    // A backup move of a read-only file keeps it read-only under its new name.
+    fsys.moveFile(path("ro.TAB"), path("ro.TAB.bak"));
+    EXPECT_FALSE(fs::exists(dir() / "ro.TAB"));
+    EXPECT_EQ(fs::status(dir() / "ro.TAB.bak").permissions() & fs::perms::owner_write, fs::perms::none);
+
+    // A move replaces a read-only target.
+    fsys.moveFile(path("copy.TAB"), path("ro.TAB.bak"));
+    EXPECT_EQ(test::readText(dir() / "ro.TAB.bak"), "new");
+    EXPECT_FALSE(fs::exists(dir() / "copy.TAB"));
+
+    fs::permissions(dir() / "ro.TAB.bak", fs::perms::owner_read);
+    fsys.deleteFile(path("ro.TAB.bak"));
+    EXPECT_FALSE(fs::exists(dir() / "ro.TAB.bak"));
+}
+
+TEST_F(FileSystemTest, OpenFilesShareAsNeeded)
+{
+    test::writeText(dir() / "in.MAP", "geometry");
+    auto reader = fsys.openRead(path("in.MAP"));
+    // A second reader, and a writer elsewhere, while the first reader is open.
+    auto again = fsys.openRead(path("in.MAP"));
+    EXPECT_EQ(fsys.readAll(path("in.MAP")), "geometry");
+    auto writer = fsys.create(path("out.MAP"));
+    writer.writeAt(0, test::toBytes("partial"));
+    // Another reader sees a file while it is being written.
+    EXPECT_EQ(fsys.readAll(path("out.MAP")), "partial");
+    writer.close();
+    // A file open for reading can still be moved away.
+    fsys.moveFile(path("in.MAP"), path("moved.MAP"));
+    EXPECT_TRUE(fs::exists(dir() / "moved.MAP"));
+}
+
 TEST_F(FileSystemTest, FailuresAreNumbered)
 {
     fs::create_directory(dir() / "folder");
-    EXPECT_EQ(errorOf([&] { fsys.openRead(path("missing")); }), kErrFileNotFound);
-    EXPECT_EQ(errorOf([&] { fsys.openRead(path("nofolder/x")); }), kErrFileNotFound);
-    EXPECT_EQ(errorOf([&] { fsys.openRead(path("folder")); }), kErrPathAccess);
-    EXPECT_EQ(errorOf([&] { fsys.deleteFile(path("missing")); }), kErrFileNotFound);
-    EXPECT_EQ(errorOf([&] { fsys.deleteFile(path("folder")); }), kErrPathAccess);
-    EXPECT_EQ(errorOf([&] { fsys.readAll(path("folder")); }), kErrPathAccess);
+    test::writeText(dir() / "taken", "x");
+    // Windows tells a missing folder on the way from a missing file; POSIX does not.
+    const int missingFolder = pathSeparator() == '\\' ? kErrPathNotFound : kErrFileNotFound;
+    const struct
+    {
+        const char* what;
+        std::function<void()> call;
+        int expected;
+    } cases[] = {
+        {"open missing", [&] { fsys.openRead(path("missing")); }, kErrFileNotFound},
+        {"open in missing folder", [&] { fsys.openRead(path("nofolder/x")); }, missingFolder},
+        {"create in missing folder", [&] { fsys.create(path("nofolder/x")); }, missingFolder},
+        {"open a folder", [&] { fsys.openRead(path("folder")); }, kErrPathAccess},
+        {"open a folder to write", [&] { fsys.openReadWrite(path("folder")); }, kErrPathAccess},
+        {"delete missing", [&] { fsys.deleteFile(path("missing")); }, kErrFileNotFound},
+        {"delete a folder", [&] { fsys.deleteFile(path("folder")); }, kErrPathAccess},
+        {"read a folder", [&] { fsys.readAll(path("folder")); }, kErrPathAccess},
+        {"move missing", [&] { fsys.moveFile(path("missing"), path("other")); }, kErrFileNotFound},
+        {"size of missing", [&] { fsys.fileSize(path("missing")); }, kErrFileNotFound},
+        {"exclusive on a taken name", [&] { fsys.createExclusive(path("taken")); }, kErrPathAccess},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf(c.call), c.expected) << c.what;
+    EXPECT_EQ(test::readText(dir() / "taken"), "x");
+
     test::writeText(dir() / "short", "abc");
     auto f = fsys.openRead(path("short"));
     std::array<std::byte, 4> buf{};
     EXPECT_EQ(errorOf([&] { f.readExactAt(0, buf); }), kErrPastEnd);
+    EXPECT_EQ(f.readAt(100, buf), 0u);
 }
 
 TEST_F(FileSystemTest, NeverWritesThroughALink)
 {
     test::writeText(dir() / "victim", "keep");
-    fs::create_symlink(dir() / "victim", dir() / "link");
+    std::error_code ec;
+    fs::create_symlink(dir() / "victim", dir() / "link", ec);
+    if (ec || !fs::is_symlink(dir() / "link"))
+        GTEST_SKIP() << "this system makes no symbolic links here";
     EXPECT_EQ(errorOf([&] { fsys.create(path("link")); }), kErrPermission);
+    EXPECT_EQ(errorOf([&] { fsys.openReadWrite(path("link")); }), kErrPermission);
     EXPECT_EQ(errorOf([&] { fsys.createExclusive(path("link")); }), kErrPathAccess);
     EXPECT_EQ(errorOf([&] { fsys.copyFile(path("victim"), path("link")); }), kErrPermission);
     fsys.deleteFile(path("link"));
     EXPECT_EQ(test::readText(dir() / "victim"), "keep");
 }
 
-TEST_F(FileSystemTest, PrivateTempFolderInsideTmpdir)
+TEST_F(FileSystemTest, PrivateTempFolderInsideTheSystemOne)
 {
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", dir().c_str(), 1);
+    const char* variable = platform::tempFolderVariable();
+    const auto saved = platform::environmentVariable(variable);
+    platform::setEnvironmentVariable(variable, test::utf8(dir()));
     fsys.startNewRun();
     const std::string run = fsys.tempFolder();
-    EXPECT_EQ(fs::path(run).parent_path(), dir());
-    EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_EQ(fsys.tempFolder(), run);
     fsys.startNewRun();
-    EXPECT_NE(fsys.tempFolder(), run);
+    const std::string second = fsys.tempFolder();
     fsys.startNewRun();
-    if (old)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
+    platform::setEnvironmentVariable(variable, saved);
+
+    EXPECT_TRUE(fs::equivalent(test::u8path(run).parent_path(), dir())) << run;
+    EXPECT_TRUE(fs::is_directory(test::u8path(run)));
+    EXPECT_NE(second, run);
+    if (pathSeparator() == '/') { // Windows: the folder's ACL, which std::filesystem does not show
+        EXPECT_EQ(fs::status(test::u8path(run)).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+    // Files inside it are ours to write and remove.
+    fsys.writeAll(joinPath(run, "probe"), "x");
+    fsys.deleteFile(joinPath(run, "probe"));
+}
+
+TEST_F(FileSystemTest, TempFolderAnswerIsTheSystemOne)
+{
+    fsys.startNewRun();
+    const std::string run = fsys.tempFolder();
+    fsys.startNewRun();
+    ASSERT_FALSE(run.empty());
+    EXPECT_TRUE(fsys.folderExists(fsys.systemTempFolder()));
+    EXPECT_EQ(withTrailingSeparator(parentOf(run)), withTrailingSeparator(fsys.systemTempFolder()));
+    EXPECT_EQ(fileNameOf(run).rfind("tabrescue-", 0), 0u) << run;
+    std::error_code ec;
+    fs::remove(test::u8path(run), ec);
+}
+
+// Path helpers: a backslash separates names on Windows only; elsewhere it is part of a name.
+struct PathCase
+{
+    const char* name;
+    std::string path;
+    std::string posixName, posixParent;
+    std::string windowsName, windowsParent;
+};
+
+class PathPartsTest : public ::testing::TestWithParam<PathCase>
+{
+};
+
+TEST_P(PathPartsTest, SplitsAtTheSystemsSeparators)
+{
+    const PathCase& c = GetParam();
+    const bool windows = pathSeparator() == '\\';
+    EXPECT_EQ(fileNameOf(c.path), windows ? c.windowsName : c.posixName);
+    EXPECT_EQ(parentOf(c.path), windows ? c.windowsParent : c.posixParent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PathPartsTest,
+    ::testing::Values(
+        PathCase{"Slashes", "/data/roads.TAB", "roads.TAB", "/data/", "roads.TAB", "/data/"},
+        PathCase{"Backslashes", "C:\\data\\roads.TAB", "C:\\data\\roads.TAB", "", "roads.TAB", "C:\\data\\"},
+        PathCase{"Mixed", "C:\\data/sub\\roads.TAB", "sub\\roads.TAB", "C:\\data/", "roads.TAB",
+                 "C:\\data/sub\\"},
+        PathCase{"DriveRelative", "C:roads.TAB", "C:roads.TAB", "", "roads.TAB", "C:"},
+        PathCase{"Unc", "\\\\srv\\maps\\t.TAB", "\\\\srv\\maps\\t.TAB", "", "t.TAB", "\\\\srv\\maps\\"},
+        PathCase{"FolderOnly", "/data/", "", "/data/", "", "/data/"},
+        PathCase{"NameOnly", "roads.TAB", "roads.TAB", "", "roads.TAB", ""}),
+    [](const auto& l_info) { return std::string(l_info.param.name); });
+
+TEST(PathJoin, AddsTheSeparatorOnlyWhenMissing)
+{
+    const std::string sep(1, pathSeparator());
+    EXPECT_EQ(withTrailingSeparator("out"), "out" + sep);
+    EXPECT_EQ(withTrailingSeparator("out/"), "out/"); // a slash ends a folder on both systems
+    EXPECT_EQ(joinPath("out", "r_DAT.tab"), "out" + sep + "r_DAT.tab");
+    EXPECT_EQ(joinPath("out/", "r_DAT.tab"), "out/r_DAT.tab");
+    EXPECT_EQ(withTrailingSeparator("D:\\out\\"), sep == "\\" ? "D:\\out\\" : "D:\\out\\/");
+    EXPECT_EQ(joinPath("D:\\out", "r.tab"), "D:\\out" + sep + "r.tab");
+}
+
+TEST_F(FileSystemTest, AbsolutePathUsesTheSystemsSeparator)
+{
+    const std::string sep(1, pathSeparator());
+    const std::string absolute = fsys.absolutePath(path("a/./b/../c.TAB"));
+    EXPECT_EQ(absolute, test::utf8(dir()) + sep + "a" + sep + "c.TAB");
+    EXPECT_EQ(fsys.absolutePath(absolute), absolute);
 }
 
 TEST_F(FileSystemTest, FaultHookFailsTheNthCall)

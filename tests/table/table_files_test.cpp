@@ -59,7 +59,7 @@ protected:
         t.initByTABpath(path(name));
         return t;
     }
-    std::string folder() const { return withTrailingSeparator(dir().string()); }
+    std::string folder() const { return withTrailingSeparator(test::utf8(dir())); }
 };
 
 TEST_F(TableFilesTest, FullGroupWithoutIndex)
@@ -135,27 +135,33 @@ TEST_F(TableFilesTest, ComponentsFoundWithoutRegardToCase)
         touch(n);
     const auto t = open("Roads.TAB");
     EXPECT_EQ(t.TableName(), "Roads");
-    // Names as they exist on disk.
+    // Names as they exist on disk, on systems that ignore case too.
     EXPECT_EQ(t.DATfile(), "roads.dat");
     EXPECT_EQ(t.MAPfile(), "ROADS.Map");
     EXPECT_EQ(t.IDfile(), "roads.ID");
     EXPECT_EQ(t.INDfile(), "ROADS.ind");
     EXPECT_EQ(t.DATfullpath(), folder() + "roads.dat");
+    EXPECT_EQ(fileSystem().readAll(t.DATfullpath()), "x");
+    EXPECT_EQ(fileSystem().readAll(t.INDfullpath()), "x");
 
     // Given in another case than on disk: the base name keeps the given case.
     const auto other = open("ROADS.tab");
     EXPECT_EQ(other.TabBaseName(), "ROADS");
     EXPECT_EQ(other.TABfile(), "Roads.TAB");
+    EXPECT_EQ(fileSystem().readAll(other.MAPfullpath()), "x");
 }
 
 TEST_F(TableFilesTest, NamesWithBlanksQuotesAndCyrillic)
 {
-    std::filesystem::create_directory(dir() / "мой 'каталог'");
-    test::writeText(dir() / "мой 'каталог'" / "Дороги 2015.TAB", "x");
-    test::writeText(dir() / "мой 'каталог'" / "Дороги 2015.DAT", "x");
+    const auto folderPath = dir() / test::u8path("мой 'каталог'");
+    std::filesystem::create_directory(folderPath);
+    test::writeText(folderPath / test::u8path("Дороги 2015.TAB"), "x");
+    test::writeText(folderPath / test::u8path("Дороги 2015.DAT"), "x");
     const auto t = open("мой 'каталог'/Дороги 2015.TAB");
     EXPECT_EQ(t.TableName(), "Дороги_2015");
-    EXPECT_EQ(t.DATfullpath(), folder() + "мой 'каталог'/Дороги 2015.DAT");
+    // Reported with the system's separator, whichever the path was given with.
+    EXPECT_EQ(t.DATfullpath(), folder() + "мой 'каталог'" + pathSeparator() + "Дороги 2015.DAT");
+    EXPECT_EQ(fileSystem().readAll(t.DATfullpath()), "x");
 }
 
 } // namespace

@@ -24,7 +24,7 @@ Strings listing(const fs::path& folder)
 {
     Strings names;
     for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
+        names.push_back(test::utf8(e.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -43,16 +43,14 @@ class WorkingCopyTest : public test::TempDirTest
     void SetUp() override
     {
         test::TempDirTest::SetUp();
-        if (const char* old = std::getenv("TMPDIR"))
-            m_oldTmp = old;
         for (const char* sub : {"tmp", "in", "out"})
             fs::create_directory(dir() / sub);
-        setenv("TMPDIR", path("tmp").c_str(), 1); // the run's private folder goes inside the test's
+        m_tmp.emplace(dir() / "tmp");
         fileSystem().startNewRun();
     }
     void TearDown() override
     {
-        m_oldTmp ? setenv("TMPDIR", m_oldTmp->c_str(), 1) : unsetenv("TMPDIR");
+        m_tmp.reset();
         fileSystem().setFaultHook(nullptr);
         fileSystem().startNewRun();
         setGuidRandomSource(nullptr);
@@ -85,7 +83,7 @@ class WorkingCopyTest : public test::TempDirTest
     }
     test::LogCapture cap;
     test::Snapshot m_input;
-    std::optional<std::string> m_oldTmp;
+    std::optional<test::ScopedTempFolder> m_tmp;
 };
 
 TEST_F(WorkingCopyTest, GuidsAndTemporaryNames)
@@ -98,7 +96,9 @@ TEST_F(WorkingCopyTest, GuidsAndTemporaryNames)
     const std::string run = withTrailingSeparator(fileSystem().tempFolder());
     EXPECT_EQ(parentOf(p), run);
     EXPECT_TRUE(run.starts_with(withTrailingSeparator(path("tmp"))));
-    EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
+    if (pathSeparator() == '/') { // Windows keeps it private by its ACL
+        EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
     ASSERT_EQ(fileNameOf(p).size(), 35u);
     EXPECT_EQ(fileNameOf(p).substr(0, 1) + fileNameOf(p).substr(31), "~.tab");
 
@@ -176,6 +176,8 @@ TEST_P(WorkingCopyFailure, SaysSoAndCutsNothing)
     const auto& c = GetParam();
     const std::string src = input();
     c.arrange(dir() / "out");
+    if (IsSkipped())
+        return;
     EXPECT_EQ(mapinfoTabCopy(src, out(c.dst), &cap.log), "");
     const Strings lines = cap.lines();
     ASSERT_EQ(lines.size(), c.linePrefixes.size()) << cap.log.text();
@@ -208,10 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
                         });
                     },
                     "x.tab", Strings{kCoping}},
-        CopyFailure{
-            "DanglingLinkAtTarget",
-            [](const fs::path& out) { fs::create_symlink(out.parent_path() / "victim", out / "x.MAP"); },
-            "x.tab", Strings{kCoping, kCopyError + "75 "}},
+        CopyFailure{"DanglingLinkAtTarget",
+                    [](const fs::path& out) {
+                        if (!test::makeSymlink(out.parent_path() / "victim", out / "x.MAP"))
+                            GTEST_SKIP() << "this system makes no symbolic links here";
+                    },
+                    "x.tab", Strings{kCoping, kCopyError + "75 "}},
         CopyFailure{"FolderNotWritable",
                     [](const fs::path& out) {
                         fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
@@ -267,7 +271,7 @@ TEST_F(WorkingCopyTest, WorkingCopyGoesWithoutItsIndex)
     EXPECT_FALSE(createTempMiTabCopy(view, true, &cap.log));
     EXPECT_EQ(cap.lines(),
               Strings{"+++ mapinfoRecoverTable::createTempMiTabCopy()+++ 5 The table definition in '" +
-                      path("in/roads.tab") + "' is not recognised"});
+                      test::utf8(dir() / "in" / "roads.tab") + "' is not recognised"});
 }
 
 } // namespace

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer on) in
+# build-fuzz and runs each for FUZZ_SECONDS seconds (60), as many at once as there are cores.
+# Seeds come from the fixture builders and, when Python's GDAL bindings are there, from tables
+# GDAL writes. Any crash, hang, leak or out-of-memory fails the run; the input that caused it is
+# left in build-fuzz/artifacts/.
+#
+#   scripts/test-fuzz.sh                   60 s per target (CI)
+#   FUZZ_SECONDS=3600 scripts/test-fuzz.sh one hour per target
+#   build-fuzz/tests/fuzz/map_fuzz build-fuzz/corpus/map -jobs=2 -workers=2   one target, by hand
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${FUZZ_SECONDS:-60}
+jobs=$(nproc 2>/dev/null || echo 2)
+root=$PWD/build-fuzz
+
+CC=clang CXX=clang++ cmake -S . -B "$root" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABRESCUE_GUI=OFF \
+  -DTABRESCUE_SANITIZE=ON -DTABRESCUE_FUZZ=ON "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link" \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" >/dev/null
+targets=$(cmake --build "$root" --target help | sed -n 's/^\.\.\. \([a-z_]*\)_fuzz$/\1/p' | sort)
+if [ -z "$targets" ]; then
+  echo "no fuzz targets yet"
+  exit 0
+fi
+cmake --build "$root" -j "$jobs" --target fuzz_seed_maker $(for t in $targets; do echo "${t}_fuzz"; done)
+
+# Seed corpora: fixtures, then GDAL's tables (each target's files of one kind).
+seeds=$root/seeds
+rm -rf "$seeds" && "$root/tests/fuzz/fuzz_seed_maker" "$seeds"
+if /usr/bin/python3 -c "from osgeo import ogr" 2>/dev/null; then
+  gdal=$root/gdal-tables
+  rm -rf "$gdal" && /usr/bin/python3 tests/interop/gdal_round_trip.py --make-only "$gdal" \
+    --case mixed --case cyrillic --case symbols --case attributes_only
+  for dir in "$gdal"/*; do
+    name=$(basename "$dir")
+    cp "$dir/$name.dat" "$seeds/dat/gdal_$name"
+    cp "$dir/$name.map" "$seeds/map/gdal_$name"
+    cp "$dir/$name.tab" "$seeds/tab_text/gdal_$name"
+    { printf '\x03'; cat "$dir/$name.tab"; printf '\n#~~#\n'; cat "$dir/$name.dat"; printf '\n#~~#\n'
+      cat "$dir/$name.map"; } >"$seeds/driver/gdal_$name"
+  done
+fi
+
+# Each session starts from the seeds and the inputs that once failed. The targets write their
+# files to a private folder, in memory where the system has one.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm/tabrescue-fuzz-$$
+else
+  export TMPDIR=$root/tmp
+fi
+trap 'rm -rf "$TMPDIR"' EXIT
+rm -rf "$TMPDIR" "$root/corpus" "$root/logs" && mkdir -p "$TMPDIR" "$root/artifacts" "$root/logs"
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+
+run_one() {
+  local t=$1
+  mkdir -p "$root/corpus/$t"
+  "$root/tests/fuzz/${t}_fuzz" "$root/corpus/$t" "$seeds/$t" "tests/fuzz/regressions/$t" \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64 -max_len=262144 \
+    -print_final_stats=1 -artifact_prefix="$root/artifacts/$t-" >"$root/logs/$t.log" 2>&1
+}
+export -f run_one
+export root seeds seconds
+
+status=0
+printf '%s\n' $targets | xargs -P "$jobs" -I{} bash -c 'run_one {}' || status=1
+for t in $targets; do
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$root/logs/$t.log" | tail -1)
+  if grep -q "ERROR: \|FUZZ FINDING\|SUMMARY: \|Test unit written" "$root/logs/$t.log"; then
+    status=1
+    echo "=== ${t}_fuzz: FINDING"
+    grep -m 30 "ERROR\|FUZZ FINDING\|SUMMARY\|#[0-9]* 0x\|Test unit written" "$root/logs/$t.log" || true
+  else
+    echo "=== ${t}_fuzz: ${execs:-?} executions in ${seconds} s, no finding"
+  fi
+done
+exit $status
