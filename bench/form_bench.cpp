@@ -111,8 +111,8 @@ class FormBench : public QObject
         }
 
         const double result = median(times);
-        qInfo("window: median %.3f s over %d runs; the log pane repainted %d times during the last", result, reps,
-              paints.count);
+        qInfo("window: median %.3f s over %d runs; the log pane repainted %d times during the last", result,
+              reps, paints.count);
         const QString resultFile = qEnvironmentVariable("TABRESCUE_BENCH_RESULT");
         if (!resultFile.isEmpty()) {
             std::ofstream f(resultFile.toStdString());

@@ -24,8 +24,7 @@ int usage(std::ostream& out, int status)
     return status;
 }
 
-template <class T>
-bool parseNumber(std::string_view text, T& out)
+template <class T> bool parseNumber(std::string_view text, T& out)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size();

@@ -232,6 +232,7 @@ awk -v tiny=$tiny -v out="$part" -v rows="$rows" -v big="$big" -v reps="$reps" -
     row("peak RSS (MiB), N=" rows, v[25] / 1024, 0, "", 0, 64, "MiB")
     row("peak RSS (MiB), N=" big, v[26] / 1024, 0, "", 0, 64, "MiB")
     row("time N=" big " / time N=" rows, v[21], v[17], v[23], v[19], growth, "s")
+    row("  the same for cp -r", v[22], v[18], v[24], v[20], 0, "s")
     if (v[27] > 0) row("window / command line", v[27], v[17], "", 0, 1.2, "s")
 
     printf "N = %d (whole runs also at N = %d); medians of %d runs after one warm-up\n", rows, big, reps

@@ -124,12 +124,14 @@ int main(int argc, char** argv)
     }));
     configure(benchmark::RegisterBenchmark("doDelDAT_recover", [&](benchmark::State& s) {
         runStage(
-            s, warmedUp[2], sizeOf(dat), [&](RunLog& log) { return std::int64_t{doDelDAT_recover(table, &log).count}; },
+            s, warmedUp[2], sizeOf(dat),
+            [&](RunLog& log) { return std::int64_t{doDelDAT_recover(table, &log).count}; },
             [&] { removeResults(table, "#R_DAT"); });
     }));
     configure(benchmark::RegisterBenchmark("doDelMAP_ID_recover", [&](benchmark::State& s) {
         runStage(
-            s, warmedUp[3], sizeOf(map), [&](RunLog& log) { return std::int64_t{doDelMAP_ID_recover(table, &log).count}; },
+            s, warmedUp[3], sizeOf(map),
+            [&](RunLog& log) { return std::int64_t{doDelMAP_ID_recover(table, &log).count}; },
             [&] { removeResults(table, "#R_MAP"); });
     }));
 

@@ -48,7 +48,8 @@ constexpr std::size_t kScaleOffset = 368; // 4 doubles: x scale, y scale, x disp
 constexpr std::uint32_t kDeletedMask = 0xC0000000u;
 constexpr std::uint8_t kDatLive = 0x20, kDatDeleted = 0x2A, kDatEnd = 0x1A, kDatTerminator = 0x0D;
 
-struct Field {
+struct Field
+{
     const char* name;
     char type;
     std::uint8_t length;
@@ -68,7 +69,8 @@ constexpr std::uint32_t kDatHeaderLength = 32 + 32 * kFields.size() + 1;
 
 enum class Shape { None, Point, Line, Arc, Poly, Region, MultiLine, Text, Box, RoundBox };
 
-struct ObjectType {
+struct ObjectType
+{
     std::uint8_t code;
     std::uint8_t length;
     Shape shape;
@@ -77,16 +79,16 @@ struct ObjectType {
 };
 // Weights sum to 100; the mix leans on polylines and regions, as real maps do.
 constexpr std::array<ObjectType, 20> kTypes{{
-    {0x00, 5, Shape::None, false, 2},       {0x01, 10, Shape::Point, true, 10},
-    {0x02, 14, Shape::Point, false, 5},     {0x04, 14, Shape::Line, true, 5},
-    {0x05, 22, Shape::Line, false, 3},      {0x07, 34, Shape::Poly, true, 15},
-    {0x08, 38, Shape::Poly, false, 8},      {0x0A, 26, Shape::Arc, true, 2},
-    {0x0B, 42, Shape::Arc, false, 1},       {0x0D, 37, Shape::Region, true, 20},
-    {0x0E, 41, Shape::Region, false, 10},   {0x10, 39, Shape::Text, true, 4},
-    {0x11, 53, Shape::Text, false, 2},      {0x13, 15, Shape::Box, true, 3},
-    {0x14, 23, Shape::Box, false, 2},       {0x16, 19, Shape::RoundBox, true, 1},
-    {0x17, 31, Shape::RoundBox, false, 1},  {0x19, 15, Shape::Box, true, 2},
-    {0x1A, 23, Shape::Box, false, 1},       {0x26, 40, Shape::MultiLine, false, 3},
+    {0x00, 5, Shape::None, false, 2},      {0x01, 10, Shape::Point, true, 10},
+    {0x02, 14, Shape::Point, false, 5},    {0x04, 14, Shape::Line, true, 5},
+    {0x05, 22, Shape::Line, false, 3},     {0x07, 34, Shape::Poly, true, 15},
+    {0x08, 38, Shape::Poly, false, 8},     {0x0A, 26, Shape::Arc, true, 2},
+    {0x0B, 42, Shape::Arc, false, 1},      {0x0D, 37, Shape::Region, true, 20},
+    {0x0E, 41, Shape::Region, false, 10},  {0x10, 39, Shape::Text, true, 4},
+    {0x11, 53, Shape::Text, false, 2},     {0x13, 15, Shape::Box, true, 3},
+    {0x14, 23, Shape::Box, false, 2},      {0x16, 19, Shape::RoundBox, true, 1},
+    {0x17, 31, Shape::RoundBox, false, 1}, {0x19, 15, Shape::Box, true, 2},
+    {0x1A, 23, Shape::Box, false, 1},      {0x26, 40, Shape::MultiLine, false, 3},
 }};
 
 constexpr int kMaxVertices = 101;
@@ -116,8 +118,9 @@ std::uint64_t mix(std::uint64_t x)
 }
 
 // splitmix64: tiny, fast, and the same sequence on every platform.
-class Random {
-public:
+class Random
+{
+  public:
     explicit Random(std::uint64_t seed) : m_state(seed) {}
     std::uint64_t next() { return mix(m_state += 0x9E3779B97F4A7C15ull); }
     std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(((next() >> 32) * n) >> 32); }
@@ -127,7 +130,7 @@ public:
     }
     bool permille(std::uint32_t p) { return below(1000) < p; }
 
-private:
+  private:
     std::uint64_t m_state;
 };
 
@@ -165,8 +168,9 @@ void putDouble(std::byte* p, double d)
 }
 
 // Sequential writer with a large buffer.
-class Output {
-public:
+class Output
+{
+  public:
     explicit Output(const std::string& path) : m_path(path), m_out(path, std::ios::binary | std::ios::trunc)
     {
         if (!m_out)
@@ -190,7 +194,7 @@ public:
             throw std::runtime_error("cannot write " + m_path);
     }
 
-private:
+  private:
     void flush()
     {
         m_out.write(reinterpret_cast<const char*>(m_buf.data()), static_cast<std::streamsize>(m_buf.size()));
@@ -236,8 +240,8 @@ void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
     header[at] = std::byte{kDatTerminator};
     out.write(header.data(), header.size());
 
-    static constexpr std::array<std::string_view, 6> kKinds{"road", "parcel", "building", "river", "fence",
-                                                            "survey point"};
+    static constexpr std::array<std::string_view, 6> kKinds{"road",  "parcel", "building",
+                                                            "river", "fence",  "survey point"};
     Random rnd(mix(spec.seed ^ 0xDA7));
     std::array<std::byte, kRecordLength> row{};
     for (std::uint32_t k = 1; k <= spec.rows; ++k) {
@@ -278,7 +282,8 @@ void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
     out.close();
 }
 
-struct Bounds {
+struct Bounds
+{
     std::int32_t minX = std::numeric_limits<std::int32_t>::max();
     std::int32_t minY = std::numeric_limits<std::int32_t>::max();
     std::int32_t maxX = std::numeric_limits<std::int32_t>::min();
@@ -294,10 +299,12 @@ struct Bounds {
 
 // Writes the .MAP and .ID together: the .ID entry of row k is the offset of object k, 0 for a
 // deleted row (its geometry is gone from the table's point of view).
-class MapWriter {
-public:
+class MapWriter
+{
+  public:
     MapWriter(const std::string& mapPath, const std::string& idPath, const TableSpec& spec, TableSummary& sum)
-        : m_mapPath(mapPath), m_map(mapPath), m_id(idPath), m_spec(spec), m_sum(sum), m_rnd(mix(spec.seed ^ 0x3A9))
+        : m_mapPath(mapPath), m_map(mapPath), m_id(idPath), m_spec(spec), m_sum(sum),
+          m_rnd(mix(spec.seed ^ 0x3A9))
     {
         std::array<std::byte, kFirstDataBlock> start{};
         m_map.write(start.data(), start.size()); // the header is written last, in place
@@ -313,14 +320,15 @@ public:
         std::uint32_t garbageDone = 0;
         while (row <= m_spec.rows) {
             // Garbage blocks stand at even intervals through the file.
-            while (garbageDone < m_spec.garbageBlocks &&
-                   std::uint64_t{row} * (m_spec.garbageBlocks + 1) >= std::uint64_t{garbageDone + 1} * m_spec.rows) {
+            while (garbageDone < m_spec.garbageBlocks && std::uint64_t{row} * (m_spec.garbageBlocks + 1) >=
+                                                             std::uint64_t{garbageDone + 1} * m_spec.rows) {
                 otherBlock(kGarbageBlockType);
                 ++garbageDone;
                 ++m_sum.garbageBlocks;
             }
             if (m_sum.objectBlocks > 0 && m_sum.objectBlocks % kOtherBlockEvery == 0) {
-                otherBlock(m_sum.objectBlocks % (kOtherBlockEvery * 4) == 0 ? kToolBlockType : kIndexBlockType);
+                otherBlock(m_sum.objectBlocks % (kOtherBlockEvery * 4) == 0 ? kToolBlockType
+                                                                            : kIndexBlockType);
                 ++m_sum.otherBlocks;
             }
             row = objectBlock(row);
@@ -337,8 +345,9 @@ public:
         writeHeader();
     }
 
-private:
-    struct Pending {
+  private:
+    struct Pending
+    {
         std::size_t recordAt; // in the block
         std::size_t coordAt;  // in the block's coordinate data
     };
@@ -363,7 +372,10 @@ private:
     }
 
     std::uint8_t styleIndex(std::uint8_t limit) { return static_cast<std::uint8_t>(m_rnd.between(1, limit)); }
-    std::uint8_t overLimit(std::uint8_t limit) { return static_cast<std::uint8_t>(m_rnd.between(limit + 1, 255)); }
+    std::uint8_t overLimit(std::uint8_t limit)
+    {
+        return static_cast<std::uint8_t>(m_rnd.between(limit + 1, 255));
+    }
 
     // Fills one object data block, then the coordinate blocks that hold its objects' vertices and
     // texts. Returns the next row.
@@ -437,7 +449,8 @@ private:
     }
 
     // Coordinates of a compressed object are 16-bit offsets from a base; of the others absolute.
-    void pair(std::byte* p, bool compressed, std::int32_t x, std::int32_t y, std::int32_t baseX, std::int32_t baseY)
+    void pair(std::byte* p, bool compressed, std::int32_t x, std::int32_t y, std::int32_t baseX,
+              std::int32_t baseY)
     {
         m_bounds.add(x, y);
         if (compressed) {
@@ -449,8 +462,8 @@ private:
         }
     }
     // A box written as two pairs (min corner, max corner).
-    void box(std::byte* p, bool compressed, std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1,
-             std::int32_t baseX, std::int32_t baseY)
+    void box(std::byte* p, bool compressed, std::int32_t x0, std::int32_t y0, std::int32_t x1,
+             std::int32_t y1, std::int32_t baseX, std::int32_t baseY)
     {
         pair(p, compressed, x0, y0, baseX, baseY);
         pair(p + (compressed ? 4 : 8), compressed, x1, y1, baseX, baseY);
@@ -575,7 +588,7 @@ private:
         }
         case Shape::Text: {
             static constexpr std::array<std::string_view, 4> kLabels{"Main St", "Parcel 12/7", "North gate",
-                                                                      "Riverside Park"};
+                                                                     "Riverside Park"};
             const auto label = kLabels[m_rnd.below(kLabels.size())];
             const std::size_t coordAt = coordBytes(label.size());
             std::memcpy(m_coords.data() + coordAt, label.data(), label.size());
@@ -711,7 +724,8 @@ std::string TableSummary::json() const
     return s;
 }
 
-TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName, const TableSpec& spec)
+TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName,
+                                 const TableSpec& spec)
 {
     TableSummary sum;
     const std::string stem = (std::filesystem::path(folder) / baseName).string();

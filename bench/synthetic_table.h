@@ -9,7 +9,8 @@
 
 namespace tabrescue::bench {
 
-struct TableSpec {
+struct TableSpec
+{
     std::uint32_t rows = 10000;
     std::uint64_t seed = 1;
     std::uint32_t deletedRowsPermille = 30;    // a deleted row takes its geometry with it
@@ -27,7 +28,8 @@ inline constexpr std::uint8_t kFontLimit = 4;
 inline constexpr std::uint32_t kRecordLength = 200; // status byte included
 
 // What was written, for checks and for the report.
-struct TableSummary {
+struct TableSummary
+{
     std::string tabPath;
     std::uint32_t rows = 0;
     std::uint32_t deletedRows = 0;
@@ -49,6 +51,7 @@ struct TableSummary {
 
 // Writes folder/baseName.{TAB,DAT,MAP,ID}, replacing files of those names. Throws
 // std::runtime_error when a file cannot be written.
-TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName, const TableSpec& spec);
+TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName,
+                                 const TableSpec& spec);
 
 } // namespace tabrescue::bench

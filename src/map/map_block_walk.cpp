@@ -146,7 +146,7 @@ void walkObjectBlock(std::uint64_t blockOffset, std::span<std::byte> block, std:
 
 // Copies [pos, size) of `from` to the same place in `to` through `buf`.
 void copyRest(BinaryFile& from, BinaryFile& to, std::uint64_t pos, std::uint64_t size,
-              std::vector<std::byte>& buf)
+              std::span<std::byte> buf)
 {
     while (pos < size) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size - pos));
@@ -164,7 +164,9 @@ void walkBlocks(BinaryFile& file, RunLog* log, BlockVisitor& visitor, const Walk
 {
     const std::uint64_t size = file.size();
     const std::size_t chunk = std::max(kBlockSize, options.chunkSize / kBlockSize * kBlockSize);
-    std::vector<std::byte> buf(static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size)));
+    const auto bufLen = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size));
+    ScratchBuffer scratch(bufLen);
+    const std::span<std::byte> buf(scratch.data(), bufLen);
 
     for (std::uint64_t pos = 0; pos < size;) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size - pos));

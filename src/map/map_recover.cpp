@@ -1,5 +1,6 @@
 #include "map/map_recover.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <exception>
@@ -75,8 +76,8 @@ class GeometryRecovery : public map::BlockVisitor
         writeLE32(rec.bytes, map::kRecordRowFieldOffset, rowIdNew);
 
         static constexpr char kHex[] = "0123456789ABCDEF";
-        const std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ', kHex[rec.code >> 4],
-                                         kHex[rec.code & 0xF]};
+        const std::array<char, 4> status{deleted ? 'D' : ' ', rec.length == 0 ? 'U' : ' ',
+                                         kHex[rec.code >> 4], kHex[rec.code & 0xF]};
         if (m_log != nullptr && m_log->wantsListing())
             listObject(rec, status, rowIdOld, rowIdNew);
 
@@ -98,6 +99,7 @@ class GeometryRecovery : public map::BlockVisitor
     std::int32_t objects() const { return m_objects; }
     std::int32_t deleted() const { return m_deleted; }
     const std::vector<map::IndexEntry>& indexLeaves() const { return m_boxes.leaves(); }
+    void reserveLeaves(std::size_t blocks) { m_boxes.reserve(blocks); }
     std::int32_t classCount(map::GeoClass c) const { return m_classCounts[static_cast<std::size_t>(c)]; }
 
   private:
@@ -218,6 +220,12 @@ RecoverResult doDelMAP_ID_recover(const mapinfoTableFilesPull& table, RunLog* lo
         AppendWriter idWriter(idFile, 0);
         AppendWriter datWriter(datFile, datHeader.size());
         GeometryRecovery recovery(log, header, idWriter, datWriter);
+        // At most one leaf per block after the first two; reserved, not touched, up to a bound.
+        constexpr std::uint64_t kLeavesReservedAtMost = std::uint64_t{1} << 20;
+        const std::uint64_t walked =
+            source.size() > map::kFirstWalkedBlock ? source.size() - map::kFirstWalkedBlock : 0;
+        recovery.reserveLeaves(static_cast<std::size_t>(
+            std::min(kLeavesReservedAtMost, (walked + map::kBlockSize - 1) / map::kBlockSize)));
         ExportLog(log, "Del?\tRowId_old\tRowId_new\tMI offset \tType", 1);
         FlushOnError flushOnError{&idWriter, &datWriter};
         // One pass copies the working .MAP into the result and renumbers it on the way.

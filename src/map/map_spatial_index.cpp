@@ -185,14 +185,16 @@ static_assert(pointReadsLieInTheirRecords(), "a whole record holds its box");
 // Saturation commutes with min and max, so the sums stay 64-bit and only the four edges are clamped.
 std::int32_t clamped(std::int64_t v)
 {
-    return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    constexpr std::int64_t kLow = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kHigh = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(std::clamp(v, kLow, kHigh));
 }
 
 Box spanOfPoints(const PointReads& r, std::span<const std::byte> record, Point centre)
 {
     const auto pick = [&](std::uint32_t fromCentre, std::size_t originAt) {
-        return static_cast<std::int32_t>((fromCentre & r.centreMask) | (readLE32(record, originAt) & r.originMask));
+        const std::uint32_t fromOrigin = readLE32(record, originAt);
+        return static_cast<std::int32_t>((fromCentre & r.centreMask) | (fromOrigin & r.originMask));
     };
     const std::int64_t baseX = pick(static_cast<std::uint32_t>(centre.x), r.originAt);
     const std::int64_t baseY = pick(static_cast<std::uint32_t>(centre.y), r.originAt + 4u);
@@ -280,7 +282,8 @@ void BlockBoxes::beginBlock(std::uint64_t offset, std::span<const std::byte> blo
 {
     m_offset = static_cast<std::uint32_t>(offset);
     m_centre = blockCentre(block);
-    m_box.reset();
+    m_box = kNoBox;
+    m_hasBox = false;
 }
 
 void BlockBoxes::addRecord(std::uint8_t code, std::span<const std::byte> record)
@@ -288,20 +291,24 @@ void BlockBoxes::addRecord(std::uint8_t code, std::span<const std::byte> record)
     const PointReads& reads = kPointReads[code];
     if (reads.usable && record.size() >= reads.needed) {
         const Box box = spanOfPoints(reads, record, m_centre);
-        m_box = m_box ? unite(*m_box, box) : box;
+        m_box = unite(m_box, box);
+        m_hasBox = true;
         return;
     }
     std::optional<Box> box =
         boxLayout(code).kind == BoxKind::Unknown ? m_headerBox : recordBox(code, record, m_centre);
-    if (box)
-        m_box = m_box ? unite(*m_box, *box) : *box;
+    if (box) {
+        m_box = unite(m_box, *box);
+        m_hasBox = true;
+    }
 }
 
 void BlockBoxes::endBlock()
 {
-    if (m_box)
-        m_leaves.push_back({*m_box, m_offset});
-    m_box.reset();
+    if (m_hasBox)
+        m_leaves.push_back({m_box, m_offset});
+    m_box = kNoBox;
+    m_hasBox = false;
 }
 
 IndexPlan planSpatialIndex(std::uint64_t fileLength, std::size_t leafCount)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -39,6 +40,10 @@ struct Point
     std::int32_t x = 0;
     std::int32_t y = 0;
 };
+
+// The identity of unite(): every box united with it is that box.
+inline constexpr Box kNoBox{std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
+                            std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()};
 
 // Where an object record keeps its box.
 enum class BoxKind : std::uint8_t {
@@ -90,6 +95,10 @@ class BlockBoxes
     // `header` is the start of the walked file, its box included.
     explicit BlockBoxes(std::span<const std::byte> header);
 
+    // Room for the leaves of `blocks` object data blocks up front: a list that grows copies
+    // itself, and every page it touches for the first time costs a page fault.
+    void reserve(std::size_t blocks) { m_leaves.reserve(blocks); }
+
     void beginBlock(std::uint64_t offset, std::span<const std::byte> block);
     // A record of unknown type ends its block's walk; its box is unknown, so the block takes in
     // the header's box, which readers that can parse the record will search.
@@ -102,7 +111,10 @@ class BlockBoxes
     Box m_headerBox;
     Point m_centre;
     std::uint32_t m_offset = 0;
-    std::optional<Box> m_box;
+    // The union so far; empty (min above max) until a record with a box arrives, so that every
+    // record unites without asking.
+    Box m_box = kNoBox;
+    bool m_hasBox = false;
     std::vector<IndexEntry> m_leaves;
 };
 

@@ -32,7 +32,8 @@ constexpr std::uint16_t readLE16(std::span<const std::byte> buf, std::size_t at)
     if (buf.size() < 2 || at > buf.size() - 2)
         throwPastEnd();
     const std::byte* p = buf.data() + at;
-    return static_cast<std::uint16_t>(std::to_integer<std::uint32_t>(p[0]) | std::to_integer<std::uint32_t>(p[1]) << 8);
+    return static_cast<std::uint16_t>(std::to_integer<std::uint32_t>(p[0]) |
+                                      std::to_integer<std::uint32_t>(p[1]) << 8);
 }
 constexpr std::int32_t readLE32s(std::span<const std::byte> buf, std::size_t at)
 {

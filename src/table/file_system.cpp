@@ -89,7 +89,62 @@ void BinaryFile::close()
     m_file.close();
 }
 
-// A small file gets a buffer of its own size: a 1 MiB buffer per call would dominate short reads.
+namespace {
+
+struct PooledBuffer {
+    std::unique_ptr<std::byte[]> data;
+    std::size_t size = 0;
+};
+
+// Buffers given back; a handful covers the streams that are open at one time.
+constexpr std::size_t kPooledBuffers = 8;
+thread_local std::vector<PooledBuffer> t_bufferPool;
+
+} // namespace
+
+ScratchBuffer::ScratchBuffer(std::size_t size)
+{
+    ensure(size);
+}
+
+ScratchBuffer::~ScratchBuffer()
+{
+    giveBack();
+}
+
+void ScratchBuffer::giveBack() noexcept
+{
+    if (m_data && t_bufferPool.size() < kPooledBuffers) {
+        try {
+            t_bufferPool.push_back({std::move(m_data), m_size});
+        } catch (...) { // then it is simply freed
+        }
+    }
+    m_data.reset();
+    m_size = 0;
+}
+
+void ScratchBuffer::ensure(std::size_t size)
+{
+    if (size <= m_size)
+        return;
+    giveBack();
+    // The smallest pooled buffer that is large enough, else a new one.
+    auto best = t_bufferPool.end();
+    for (auto it = t_bufferPool.begin(); it != t_bufferPool.end(); ++it)
+        if (it->size >= size && (best == t_bufferPool.end() || it->size < best->size))
+            best = it;
+    if (best != t_bufferPool.end()) {
+        m_data = std::move(best->data);
+        m_size = best->size;
+        t_bufferPool.erase(best);
+        return;
+    }
+    m_data = std::make_unique_for_overwrite<std::byte[]>(size);
+    m_size = size;
+}
+
+// A small file asks for a buffer of its own size only.
 ChunkReader::ChunkReader(BinaryFile& file, std::size_t chunk)
     : m_file(file), m_size(file.size()), m_buf(static_cast<std::size_t>(std::min<std::uint64_t>(chunk, m_size)))
 {
@@ -102,8 +157,10 @@ std::span<const std::byte> ChunkReader::load(std::uint64_t pos, std::size_t n)
     const std::uint64_t avail = m_size - pos;
     if (n > avail)
         n = static_cast<std::size_t>(avail);
-    if (n > m_buf.size())
-        m_buf.resize(n);
+    if (n > m_buf.size()) {
+        m_buf.ensure(n);
+        m_bufLen = 0;
+    }
     if (pos < m_bufPos || pos + n > m_bufPos + m_bufLen) {
         m_bufPos = pos;
         const std::uint64_t want = std::min<std::uint64_t>(m_buf.size(), m_size - pos);
@@ -128,10 +185,7 @@ void AppendWriter::appendSlow(std::span<const std::byte> data)
         m_pos += data.size();
         return;
     }
-    if (m_used + data.size() > m_buf.size()) {
-        constexpr std::size_t kFirstSize = 4096;
-        m_buf.resize(std::min(m_capacity, std::max({m_used + data.size(), 2 * m_buf.size(), kFirstSize})));
-    }
+    m_buf.ensure(m_capacity);
     std::memcpy(m_buf.data() + m_used, data.data(), data.size());
     m_used += data.size();
 }

@@ -39,7 +39,8 @@ int classOf(std::uint8_t code)
 }
 
 // What a second reader finds in the .MAP, walking it block by block.
-struct MapFacts {
+struct MapFacts
+{
     std::uint32_t objects = 0, deleted = 0, overLimit = 0;
     std::uint32_t classCounts[5] = {};
     std::map<std::uint8_t, std::uint32_t> blockTypes;
@@ -55,7 +56,8 @@ MapFacts walkMap(const Bytes& m)
         if (f.problems.size() < 2000)
             f.problems += what + "\n";
     };
-    const std::uint8_t pen = std::to_integer<std::uint8_t>(m[356]), brush = std::to_integer<std::uint8_t>(m[357]),
+    const std::uint8_t pen = std::to_integer<std::uint8_t>(m[356]),
+                       brush = std::to_integer<std::uint8_t>(m[357]),
                        symbol = std::to_integer<std::uint8_t>(m[358]);
     std::uint32_t expectedRow = 1;
     for (std::size_t b = 1024; b + 512 <= m.size(); b += 512) {
@@ -95,8 +97,8 @@ MapFacts walkMap(const Bytes& m)
                 problem("area pen above its limit at " + std::to_string(r));
 
             // Polylines, regions and texts point at their data in a coordinate block.
-            const bool hasCoords = code == 0x07 || code == 0x08 || code == 0x0D || code == 0x0E || code == 0x26 ||
-                                   code == 0x10 || code == 0x11;
+            const bool hasCoords = code == 0x07 || code == 0x08 || code == 0x0D || code == 0x0E ||
+                                   code == 0x26 || code == 0x10 || code == 0x11;
             if (hasCoords) {
                 const std::uint32_t ptr = getLE32(m, r + 5);
                 const std::size_t cb = ptr / 512 * 512;
@@ -110,7 +112,8 @@ MapFacts walkMap(const Bytes& m)
     return f;
 }
 
-struct SpecCase {
+struct SpecCase
+{
     const char* name;
     TableSpec spec;
 };
@@ -133,8 +136,9 @@ TableSpec spec(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t eras
     return s;
 }
 
-class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<SpecCase> {
-protected:
+class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<SpecCase>
+{
+  protected:
     TableSummary write(const TableSpec& s) { return bench::writeSyntheticTable(dir().string(), "t", s); }
 };
 
@@ -240,15 +244,18 @@ TEST_P(SyntheticTableTest, TabDeclaresTheDatFields)
     EXPECT_NE(tab.find("    NOTE Char (103) ;\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Specs, SyntheticTableTest,
-    ::testing::Values(SpecCase{"Typical", spec(3000, 30, 5, 10)}, SpecCase{"NoRows", spec(0, 30, 5, 10)},
-                      SpecCase{"OneRow", spec(1, 0, 0, 0)}, SpecCase{"NothingDeleted", spec(2000, 0, 0, 0, 0)},
-                      SpecCase{"EverythingDeleted", spec(2000, 1000, 0, 1000)},
-                      SpecCase{"OnlyGeometriesErased", spec(2000, 0, 200, 10, 5)}),
-    [](const auto& l_info) { return std::string(l_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Specs, SyntheticTableTest,
+                         ::testing::Values(SpecCase{"Typical", spec(3000, 30, 5, 10)},
+                                           SpecCase{"NoRows", spec(0, 30, 5, 10)},
+                                           SpecCase{"OneRow", spec(1, 0, 0, 0)},
+                                           SpecCase{"NothingDeleted", spec(2000, 0, 0, 0, 0)},
+                                           SpecCase{"EverythingDeleted", spec(2000, 1000, 0, 1000)},
+                                           SpecCase{"OnlyGeometriesErased", spec(2000, 0, 200, 10, 5)}),
+                         [](const auto& l_info) { return std::string(l_info.param.name); });
 
-class SyntheticTableFileTest : public test::TempDirTest {};
+class SyntheticTableFileTest : public test::TempDirTest
+{
+};
 
 TEST_F(SyntheticTableFileTest, SameSeedWritesTheSameBytes)
 {

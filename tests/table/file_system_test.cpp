@@ -332,6 +332,31 @@ TEST_F(FileSystemTest, ChunkReaderAndAppendWriterStream)
     EXPECT_TRUE(reader.view(reader.size(), 1).empty());
 }
 
+TEST(ScratchBufferTest, MemoryIsLentAgainRatherThanAllocated)
+{
+    // Sizes no other user of the pool asks for, so that what this test gives back is what it gets.
+    constexpr std::size_t kSize = (5u << 20) + 17, kOther = kSize + 1, kLarger = 6u << 20;
+    const std::byte* first = nullptr;
+    {
+        ScratchBuffer a(kSize);
+        first = a.data();
+        ASSERT_NE(first, nullptr);
+        EXPECT_GE(a.size(), kSize);
+        a.data()[kSize - 1] = std::byte{7}; // the whole size is usable
+    }
+    {
+        ScratchBuffer b(kSize); // the buffer just given back is the smallest that fits
+        EXPECT_EQ(b.data(), first);
+        ScratchBuffer c(kOther); // while b holds it, another one
+        EXPECT_NE(c.data(), first);
+        c.ensure(kLarger); // growing keeps nothing, but gives room
+        EXPECT_GE(c.size(), kLarger);
+        c.data()[kLarger - 1] = std::byte{1};
+    }
+    ScratchBuffer none(0);
+    EXPECT_EQ(none.size(), 0u);
+}
+
 struct CopyToCase {
     const char* name;
     std::size_t sourceSize;
