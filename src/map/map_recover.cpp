@@ -81,17 +81,14 @@ class GeometryRecovery : public map::BlockVisitor
         if (m_log != nullptr && m_log->wantsListing())
             listObject(rec, status, rowIdOld, rowIdNew);
 
-        std::array<std::byte, map::kIdEntrySize> entry;
-        writeLE32(entry, 0, static_cast<std::uint32_t>(rec.offset));
-        m_id.append(entry);
+        writeLE32(m_id.appendInPlace(map::kIdEntrySize), 0, static_cast<std::uint32_t>(rec.offset));
 
-        std::array<std::byte, map::kResultRowSize> row;
+        const std::span<std::byte> row = m_dat.appendInPlace(map::kResultRowSize);
         row[0] = dat::kLiveRow;
         writeLE32(row, map::kResultRowIdNewOffset, rowIdNew);
         writeLE32(row, map::kResultRowIdOldOffset, rowIdOld);
         writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
         std::memcpy(row.data() + map::kResultStatusOffset, status.data(), status.size());
-        m_dat.append(row);
 
         checkStyles(rec);
     }

@@ -190,6 +190,14 @@ void AppendWriter::appendSlow(std::span<const std::byte> data)
     m_used += data.size();
 }
 
+void AppendWriter::makeRoom(std::size_t n)
+{
+    if (n > m_capacity - m_used)
+        flush();
+    m_capacity = std::max(m_capacity, n);
+    m_buf.ensure(m_capacity);
+}
+
 void AppendWriter::flush()
 {
     if (m_used == 0)
@@ -303,6 +311,12 @@ void FileSystem::moveFile(const std::string& src, const std::string& dst)
         platform::copyFileContents(from, to);
         platform::forceDelete(from);
     }
+}
+
+bool FileSystem::linkFile(const std::string& src, const std::string& dst)
+{
+    fault("link", dst);
+    return platform::linkFile(resolve(src), dst);
 }
 
 void FileSystem::deleteFile(const std::string& path)

@@ -109,11 +109,22 @@ public:
             std::memcpy(m_buf.data() + m_used, data.data(), data.size());
         m_used += data.size();
     }
+    // The next n bytes of the file, for the caller to fill at once: a small row built in place costs
+    // no copy, and no reload of bytes just stored (which the processor cannot forward).
+    std::span<std::byte> appendInPlace(std::size_t n)
+    {
+        if (n > m_capacity - m_used || n > m_buf.size() - m_used)
+            makeRoom(n);
+        const std::span<std::byte> out(m_buf.data() + m_used, n);
+        m_used += n;
+        return out;
+    }
     void flush();
     std::uint64_t position() const { return m_pos + m_used; }
 
 private:
     void appendSlow(std::span<const std::byte> data);
+    void makeRoom(std::size_t n);
 
     BinaryFile& m_file;
     std::uint64_t m_pos;
@@ -137,6 +148,9 @@ public:
 
     void copyFile(const std::string& src, const std::string& dst); // overwrites dst
     void moveFile(const std::string& src, const std::string& dst); // replaces dst
+    // Makes dst, which must not exist, a second name of the file src where the system can;
+    // false where it cannot.
+    bool linkFile(const std::string& src, const std::string& dst);
     void deleteFile(const std::string& path);                      // read-only files too
     std::string readAll(const std::string& path);
     void writeAll(const std::string& path, std::string_view bytes); // creates or replaces
