@@ -535,6 +535,11 @@ void renameFile(const std::string& src, const std::string& dst)
     throwWin32(err, sourceMissing ? src : dst);
 }
 
+bool linkFile(const std::string&, const std::string&)
+{
+    return false; // NTFS could, but FAT and the network drives that tables often live on cannot
+}
+
 void forceDelete(const std::string& path)
 {
     const std::wstring wpath = widen(path);
@@ -780,6 +785,14 @@ void renameFile(const std::string& src, const std::string& dst)
 {
     if (::rename(src.c_str(), dst.c_str()) != 0)
         throw ioError(errno, errno == ENOENT ? src : dst);
+}
+
+bool linkFile(const std::string& src, const std::string& dst)
+{
+    struct stat st = {};
+    if (::lstat(src.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return ::link(src.c_str(), dst.c_str()) == 0;
 }
 
 void forceDelete(const std::string& path)

@@ -99,6 +99,10 @@ std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::s
 // Copies the bytes of `src` into `dst` (created or emptied, never through a link), with the
 // kernel's copy where there is one.
 void copyFileContents(const std::string& src, const std::string& dst);
+// Gives the regular file `src` the second name `dst`, which must not exist. False when that cannot
+// be done here (another file system, no links on it, a system without them, `src` a link or no
+// regular file): the caller then copies, and a real fault shows there.
+bool linkFile(const std::string& src, const std::string& dst);
 // Renames a file; replaces an existing target.
 void renameFile(const std::string& src, const std::string& dst);
 // Removes a file even when it is read-only; never changes permissions through a link.

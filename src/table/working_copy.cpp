@@ -40,10 +40,20 @@ std::span<const std::byte> bytesOf(std::string_view text)
     return std::as_bytes(std::span<const char>(text.data(), text.size()));
 }
 
+// How a component reaches its destination: as a copy of its own, or, for a table that is being
+// moved, as a second name of the same file where the file system allows. The user's input is
+// only ever copied; a moved result is never written again, so its leftover names in the
+// temporary folder may share its bytes, and a large table is not written a second time.
+enum class Data { Copied, SharedWhereTheSystemCan };
+
 // Copies exactly the bytes the source holds when opened into a file created exclusively.
 // `created` tells the caller whether a (possibly cut) target now exists that is ours.
-bool copyComponent(FileSystem& fs, const std::string& src, const std::string& dst, bool& created)
+bool copyComponent(FileSystem& fs, const std::string& src, const std::string& dst, Data data, bool& created)
 {
+    if (data == Data::SharedWhereTheSystemCan && fs.linkFile(src, dst)) {
+        created = true;
+        return fs.fileExists(dst);
+    }
     BinaryFile in = fs.openRead(src);
     const std::uint64_t size = in.size();
     BinaryFile out = fs.createExclusive(dst);
@@ -145,7 +155,9 @@ std::string makeTempTabPath(RunLog* log)
     return path;
 }
 
-std::string mapinfoTabCopy(const std::string& srcTab, const std::string& dstTab, RunLog* log)
+namespace {
+
+std::string copyTable(const std::string& srcTab, const std::string& dstTab, RunLog* log, Data data)
 {
     std::string result;
     guarded(log, "mapinfoTabCopy", [&] {
@@ -193,7 +205,7 @@ std::string mapinfoTabCopy(const std::string& srcTab, const std::string& dstTab,
             bool created = false;
             bool copied = false;
             try {
-                copied = copyComponent(fs, from, target, created);
+                copied = copyComponent(fs, from, target, data, created);
             } catch (...) {
                 if (created)
                     discard(fs, target);
@@ -212,12 +224,19 @@ std::string mapinfoTabCopy(const std::string& srcTab, const std::string& dstTab,
     return result;
 }
 
+} // namespace
+
+std::string mapinfoTabCopy(const std::string& srcTab, const std::string& dstTab, RunLog* log)
+{
+    return copyTable(srcTab, dstTab, log, Data::Copied);
+}
+
 std::string mapinfoTabMove(const std::string& srcTab, const std::string& dstTab, RunLog* log)
 {
     std::string result;
     guarded(log, "mapinfoTabMove", [&] {
         // Only a table that arrived whole counts as moved; otherwise the source stays complete.
-        const std::string copied = mapinfoTabCopy(srcTab, dstTab, log);
+        const std::string copied = copyTable(srcTab, dstTab, log, Data::SharedWhereTheSystemCan);
         if (copied.empty())
             return;
         fileSystem().deleteFile(srcTab);

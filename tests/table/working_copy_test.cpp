@@ -233,7 +233,7 @@ TEST_F(WorkingCopyTest, MoveDeletesTheSourceTabOnlyWhenAllArrived)
     EXPECT_EQ(cap.lines(), Strings{"File '" + path("in/none.TAB") + "' not exists or can't be opened."});
 
     const std::string src = input();
-    failOn("write", "b.ID", kErrDiskFull);
+    failOn("link", "b.ID", kErrDiskFull);
     EXPECT_EQ(mapinfoTabMove(src, out("b.tab"), &cap.log), "");
     EXPECT_TRUE(fs::exists(src));
     fileSystem().setFaultHook(nullptr);
@@ -241,6 +241,45 @@ TEST_F(WorkingCopyTest, MoveDeletesTheSourceTabOnlyWhenAllArrived)
     EXPECT_EQ(listing(dir() / "in"), (Strings{"roads.DAT", "roads.ID", "roads.MAP"}));
     EXPECT_EQ(listing(dir() / "out"),
               (Strings{"a.DAT", "a.ID", "a.MAP", "a.TAB", "b.DAT", "b.MAP", "b.TAB"}));
+}
+
+// A copy (the working copy above all) never shares a file with its source, or a later write to
+// it would reach the user's table; a move shares where the system can, and never through a link.
+TEST_F(WorkingCopyTest, OnlyAMoveSharesFilesAndNeverThroughALink)
+{
+    const std::string src = input();
+    const auto sameFile = [&](const std::string& a, const std::string& b) {
+        return fs::equivalent(test::u8path(a), test::u8path(b));
+    };
+    ASSERT_EQ(mapinfoTabCopy(src, out("c.tab"), &cap.log), out("c.TAB"));
+    mapinfoTableFilesPull input;
+    input.initByTABpath(src);
+    const auto work = createTempMiTabCopy(input, true, &cap.log);
+    ASSERT_TRUE(work);
+    for (const char* ext : {".DAT", ".MAP", ".ID"}) {
+        EXPECT_FALSE(sameFile(path("in/roads") + ext, out("c") + ext)) << ext;
+        EXPECT_FALSE(sameFile(path("in/roads") + ext, work->ParentFolder() + work->TabBaseName() + ext)) << ext;
+    }
+
+#ifdef _WIN32
+    const bool linkable = false; // the platform copies
+#else
+    const bool linkable = true;
+#endif
+    fs::remove(dir() / "out" / "c.MAP");
+    const bool symlinked = test::makeSymlink(dir() / "in" / "roads.MAP", dir() / "out" / "c.MAP");
+    if (!symlinked)
+        fs::copy_file(dir() / "in" / "roads.MAP", dir() / "out" / "c.MAP");
+    ASSERT_EQ(mapinfoTabMove(out("c.tab"), out("m.tab"), &cap.log), out("m.TAB"));
+    EXPECT_EQ(listing(dir() / "out"), (Strings{"c.DAT", "c.ID", "c.MAP", "m.DAT", "m.ID", "m.MAP", "m.TAB"}));
+    EXPECT_EQ(sameFile(out("c.DAT"), out("m.DAT")), linkable);
+    EXPECT_EQ(sameFile(out("c.ID"), out("m.ID")), linkable);
+    EXPECT_FALSE(fs::is_symlink(dir() / "out" / "m.MAP"));
+    EXPECT_FALSE(sameFile(path("in/roads.MAP"), out("m.MAP")));
+    for (const char* ext : {".DAT", ".MAP", ".ID"})
+        EXPECT_EQ(test::readBytes(dir() / "out" / ("m" + std::string(ext))), m_input.at("roads" + std::string(ext)));
+    EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
+    EXPECT_EQ(cap.log.text(), "");
 }
 
 TEST_F(WorkingCopyTest, WorkingCopyGoesWithoutItsIndex)
