@@ -118,8 +118,11 @@ table_for() {
 
 warm() { cat "$1"/table/* >/dev/null; cat "$1"/table/* >/dev/null; }
 
-# Every timed command starts from a clean slate: no leftovers, no dirty pages from the one before.
-fresh() { rm -rf "$@"; sync; }
+# Every timed command starts from a clean slate: no dirty pages from the one before, no leftovers.
+# The sync comes first: memory freed by the removal is then reused at once. (A virtual machine may
+# hand memory that stays free for a second or two back to its host, and taking it back costs
+# about 15 us a page: waiting for a sync after the removal made the same cp -r ten times slower.)
+fresh() { sync; rm -rf "$@"; }
 
 # One whole run of the command line; its log goes to a file, it must end OK with both results.
 whole_run() { # DIR
