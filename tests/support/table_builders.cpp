@@ -1,5 +1,7 @@
 #include "support/table_builders.h"
 
+#include <algorithm>
+
 namespace tabrescue::test {
 
 DatBuilder& DatBuilder::field(std::string name, std::uint8_t length, char type)
@@ -146,6 +148,35 @@ SimpleTable writeSimpleTable(const std::filesystem::path& folder, const std::str
     TabTextBuilder().field("ID Integer").field("NAME Char (8)").write(tab);
     DatBuilder().field("ID", 4).field("NAME", 8).rows(statusBytes).write(dat);
     return {utf8(tab), utf8(dat)};
+}
+
+Bytes expectedDatResult(const Bytes& dat, std::uint32_t rows)
+{
+    const std::uint16_t h = getLE16(dat, 8), r = getLE16(dat, 10);
+    Bytes e(dat.begin(), dat.begin() + h - 1);
+    putLE32(e, 4, rows);
+    putLE16(e, 8, static_cast<std::uint16_t>(h + 64));
+    putLE16(e, 10, static_cast<std::uint16_t>(r + 5));
+    for (const auto& [name, length] : {std::pair<std::string, int>{"RowId_old", 4}, {"rec_status", 1}}) {
+        Bytes d = toBytes(name);
+        d.resize(32, std::byte{0});
+        d[11] = std::byte{'C'};
+        d[16] = static_cast<std::byte>(length);
+        e.insert(e.end(), d.begin(), d.end());
+    }
+    e.push_back(std::byte{0x0D});
+    for (std::uint32_t k = 0; k < rows; ++k) {
+        const auto at = dat.begin() + h + std::ptrdiff_t{k} * r;
+        Bytes row(at, std::min(dat.end(), at + r));
+        row.resize(r, std::byte{0});
+        const bool deleted = row[0] == std::byte{'*'};
+        row[0] = std::byte{' '};
+        e.insert(e.end(), row.begin(), row.end());
+        appendLE32(e, k + 1);
+        e.push_back(deleted ? std::byte{'D'} : std::byte{' '});
+    }
+    e.push_back(std::byte{0x1A});
+    return e;
 }
 
 } // namespace tabrescue::test

@@ -67,4 +67,8 @@ struct SimpleTable {
 SimpleTable writeSimpleTable(const std::filesystem::path& folder, const std::string& baseName,
                              const std::string& statusBytes);
 
+// The attribute result of the first `rows` row slots of a .DAT, built from the layout: every row
+// live, RowId_old and rec_status appended, a cut last row padded with zeros.
+Bytes expectedDatResult(const Bytes& dat, std::uint32_t rows);
+
 } // namespace tabrescue::test
