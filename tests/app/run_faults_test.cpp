@@ -25,7 +25,6 @@ using Lines = std::vector<std::string>;
 struct Outcome {
     RunOutcome run;
     Lines lines;
-    std::string escaped; // what left runRecovery as an exception
     Lines startingWith(const std::string& prefix) const
     {
         Lines found;
@@ -80,12 +79,11 @@ protected:
         try {
             o.run = runRecovery(frontend, RunInput{(m_in / "t.TAB").string(), m_out.string(), restoreAll});
         } catch (const std::exception& e) {
-            o.escaped = e.what();
+            ADD_FAILURE() << "escaped the run: " << e.what();
         }
         fileSystem().setFaultHook(nullptr);
         test::removeTree(fileSystem().tempFolder()); // one per run otherwise
         o.lines = frontend.capture.lines();
-        EXPECT_EQ(o.escaped, "");
         EXPECT_EQ(test::snapshot(m_in), m_inBefore) << "the input changed";
         return o;
     }
@@ -96,8 +94,9 @@ protected:
         const Snapshot after = test::snapshot(m_out);
         for (const auto& [name, bytes] : before) {
             const auto own = after.find(name), bak = after.find(name + ".bak");
-            EXPECT_TRUE((own != after.end() && own->second == bytes) || (bak != after.end() && bak->second == bytes))
-                << context << ": " << name << " lost its bytes";
+            const bool kept = (own != after.end() && own->second == bytes) ||
+                              (bak != after.end() && bak->second == bytes);
+            EXPECT_TRUE(kept) << context << ": " << name << " lost its bytes";
         }
     }
 
@@ -152,57 +151,60 @@ TEST_P(RunFaultWalk, EveryFailingCallIsReportedAndLosesNothing)
 INSTANTIATE_TEST_SUITE_P(Options, RunFaultWalk, ::testing::Bool(),
                          [](const auto& l_info) { return l_info.param ? "RestoreAll" : "DeletedOnly"; });
 
-TEST_F(RunFaultTest, ReadOnlyOutputFolderEndsByErrorAndKeepsEverything)
-{
-    const Snapshot before = resetOutput();
-    fs::permissions(m_out, fs::perms::owner_read | fs::perms::owner_exec);
-    if (std::ofstream(m_out / "probe")) { // privileged: the file system refuses every change instead
-        fs::permissions(m_out, fs::perms::owner_all);
-        fs::remove(m_out / "probe");
-        fileSystem().setFaultHook([out = m_out.string()](std::string_view op, const std::string& path) {
-            const bool changes = op == "create" || op == "copy" || op == "move" || op == "delete" || op == "write";
-            if (changes && path.rfind(out, 0) == 0)
-                throw ioError(EACCES, path);
-        });
-    }
-    const Outcome o = run(true);
-    fs::permissions(m_out, fs::perms::owner_all);
-    EXPECT_EQ(o.run.verdict, RunVerdict::EndsByError) << testing::PrintToString(o.lines);
-    EXPECT_EQ(test::snapshot(m_out), before);
-    // Both results stay in the temporary folder, each failed move with its own line.
-    EXPECT_EQ(o.run.result.results[kAttributeResult].count, -1);
-    EXPECT_EQ(o.run.result.results[kGeometryResult].count, -1);
-}
-
-struct TakenName {
+// Real faults of the output folder; each blocks the move of `blocked` ("" blocks both).
+struct OutputFault {
     const char* name;
-    const char* folder; // a folder of this name stands in the output folder
-    const char* blocked; // the result whose move fails
+    void (*prepare)(const fs::path& out);
+    const char* blocked;
 };
 
-class RunTakenNameTest : public RunFaultTest, public ::testing::WithParamInterface<TakenName> {};
-
-TEST_P(RunTakenNameTest, FolderInPlaceOfAResultFile)
+void folderAt(const fs::path& p) // holding a file of its own
 {
-    const TakenName& c = GetParam();
-    resetOutput();
-    fs::remove(m_out / c.folder);
-    fs::create_directories(m_out / c.folder / "inside");
-    test::writeText(m_out / c.folder / "inside" / "keep.txt", "keep");
-    const Snapshot before = test::snapshot(m_out);
+    fs::remove(p);
+    fs::create_directories(p / "inside");
+    test::writeText(p / "inside" / "keep.txt", "keep");
+}
 
+void readOnly(const fs::path& out)
+{
+    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+    if (!std::ofstream(out / "probe"))
+        return;
+    // Privileged: the folder cannot refuse us, so the file system refuses every change in it.
+    fs::permissions(out, fs::perms::owner_all);
+    fs::remove(out / "probe");
+    fileSystem().setFaultHook([o = out.string()](std::string_view op, const std::string& path) {
+        const bool changes =
+            op == "create" || op == "copy" || op == "move" || op == "delete" || op == "write";
+        if (changes && path.starts_with(o))
+            throw ioError(EACCES, path);
+    });
+}
+
+class RunOutputFaultTest : public RunFaultTest, public ::testing::WithParamInterface<OutputFault> {};
+
+TEST_P(RunOutputFaultTest, EndsByErrorAndReportsNoFailedMoveAsRestored)
+{
+    const OutputFault& c = GetParam();
+    resetOutput();
+    c.prepare(m_out);
+    const Snapshot before = test::snapshot(m_out);
     const Outcome o = run(true);
+    fs::permissions(m_out, fs::perms::owner_all);
     EXPECT_EQ(o.run.verdict, RunVerdict::EndsByError) << testing::PrintToString(o.lines);
     expectNothingLost(before, c.name);
     for (const auto& line : o.startingWith(" +!+ "))
         EXPECT_EQ(line.find(c.blocked), std::string::npos) << "a failed move reported as restored: " << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, RunTakenNameTest,
-                         ::testing::Values(TakenName{"AttributeTab", "t_DAT.TAB", "t_DAT.TAB"},
-                                           TakenName{"GeometryMap", "t_MAP.MAP", "t_MAP.TAB"},
-                                           TakenName{"BackupName", "t_MAP.ID.bak", "t_MAP.TAB"}),
-                         [](const auto& l_info) { return std::string(l_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RunOutputFaultTest,
+    ::testing::Values(
+        OutputFault{"ReadOnlyFolder", readOnly, ""},
+        OutputFault{"FolderAsAttributeTab", [](const fs::path& o) { folderAt(o / "t_DAT.TAB"); }, "t_DAT"},
+        OutputFault{"FolderAsGeometryMap", [](const fs::path& o) { folderAt(o / "t_MAP.MAP"); }, "t_MAP"},
+        OutputFault{"FolderAsBackupName", [](const fs::path& o) { folderAt(o / "t_MAP.ID.bak"); }, "t_MAP"}),
+    [](const auto& l_info) { return std::string(l_info.param.name); });
 
 } // namespace
 } // namespace tabrescue

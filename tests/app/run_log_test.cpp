@@ -6,17 +6,10 @@
 namespace tabrescue {
 namespace {
 
-std::string repeat(const std::string& s, std::size_t n)
-{
-    std::string r;
-    for (std::size_t i = 0; i < n; ++i)
-        r += s;
-    return r;
-}
-
 struct LineCase {
     const char* name;
-    std::string before; // already in the pane
+    std::string unit; // the pane holds `count` of these already
+    std::size_t count;
     std::string source;
     bool replaced; // the pane holds the new line alone afterwards
     std::string line;
@@ -27,22 +20,25 @@ class LogStrTest : public ::testing::TestWithParam<LineCase> {};
 TEST_P(LogStrTest, WritesLineAndKeepsLimit)
 {
     const LineCase& c = GetParam();
+    std::string before;
+    for (std::size_t i = 0; i < c.count; ++i)
+        before += c.unit;
     RunLog log;
-    log.setText(c.before);
+    log.setText(before);
     LogStr_to_TxtBox(&log, "70 Permission denied", c.source);
-    EXPECT_EQ(log.text(), c.replaced ? c.line : c.before + c.line);
+    EXPECT_EQ(log.text(), c.replaced ? c.line : before + c.line);
     EXPECT_EQ(log.caret(), log.text().size());
 }
 
 // "70 Permission denied" + CR LF is 22 characters: 32490 + 22 = 32512 still fits.
+const std::string kLine = "70 Permission denied\r\n";
 INSTANTIATE_TEST_SUITE_P(
     Lines, LogStrTest,
-    ::testing::Values(LineCase{"WithSource", "abc", "mapinfoRecoverTable::mapinfoTabMove()", false,
-                               "+++ mapinfoRecoverTable::mapinfoTabMove()+++ 70 Permission denied\r\n"},
-                      LineCase{"AtLimitAppends", repeat("x", 32490), "", false, "70 Permission denied\r\n"},
-                      LineCase{"OverLimitReplaces", repeat("x", 32491), "", true, "70 Permission denied\r\n"},
-                      LineCase{"CountsCharactersNotBytes", repeat("\xD0\x96", 32490), "", false,
-                               "70 Permission denied\r\n"}),
+    ::testing::Values(LineCase{"WithSource", "abc", 1, "mapinfoRecoverTable::mapinfoTabMove()", false,
+                               "+++ mapinfoRecoverTable::mapinfoTabMove()+++ " + kLine},
+                      LineCase{"AtLimitAppends", "x", 32490, "", false, kLine},
+                      LineCase{"OverLimitReplaces", "x", 32491, "", true, kLine},
+                      LineCase{"CountsCharactersNotBytes", "\xD0\x96", 32490, "", false, kLine}),
     [](const auto& l_info) { return std::string(l_info.param.name); });
 
 TEST(ExportLogTest, SaveLogZeroAppendsWithoutLimitAndYieldsOnce)

@@ -66,7 +66,8 @@ protected:
     static std::string t(const std::string& text) { return text + test::kFixedTime; }
     std::string restored(int n, const char* what, const std::string& tab) const
     {
-        return " +!+ " + std::to_string(n) + " deleteted " + what + " were restored to file '" + out(tab) + "' +!+";
+        return " +!+ " + std::to_string(n) + " deleteted " + what + " were restored to file '" + out(tab) +
+               "' +!+";
     }
 
     test::TestFrontend frontend;
@@ -90,7 +91,8 @@ TEST_P(RunDatTest, MovesTheAttributeResultOnlyWhenThereIsOne)
     const auto table = test::writeSimpleTable(dir() / "in", "roads", c.statuses);
     const std::string folder = out() + (c.trailingSeparator ? std::string(1, pathSeparator()) : "");
     if (c.restored < 0) {
-        EXPECT_EQ(run(in("roads.TAB"), folder, c.all, RunVerdict::DriverError), Lines{t("*** ends by ERROR at ")});
+        EXPECT_EQ(run(in("roads.TAB"), folder, c.all, RunVerdict::DriverError),
+                  Lines{t("*** ends by ERROR at ")});
         EXPECT_TRUE(fs::is_empty(dir() / "out"));
         EXPECT_TRUE(fs::is_empty(dir() / "tmp")) << "no working copy when there is nothing to do";
         return;
@@ -98,7 +100,8 @@ TEST_P(RunDatTest, MovesTheAttributeResultOnlyWhenThereIsOne)
     EXPECT_EQ(run(in("roads.TAB"), folder, c.all, RunVerdict::EndsByOk),
               (Lines{restored(c.restored, "Attributes", "roads_DAT.TAB"), t("*** Ends by OK at ")}));
     const auto rows = static_cast<std::uint32_t>(std::string(c.statuses).size());
-    EXPECT_EQ(test::readBytes(out("roads_DAT.DAT")), test::expectedDatResult(test::readBytes(table.datPath), rows));
+    EXPECT_EQ(test::readBytes(out("roads_DAT.DAT")),
+              test::expectedDatResult(test::readBytes(table.datPath), rows));
     EXPECT_EQ(test::readText(out("roads_DAT.TAB")), makeDatResultTabText(test::readText(table.tabPath)));
     EXPECT_EQ(test::snapshot(dir() / "out").size(), 2u);
 }
@@ -110,28 +113,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, RunDatTest,
                                            DatRun{"TrailingSeparator", "*", true, true, 1}),
                          [](const auto& l_info) { return std::string(l_info.param.name); });
 
-TEST_F(RunTest, MissingOutputFolderShowsMessageOnce)
+TEST_F(RunTest, UnusableInputOrOutputFolderMovesNothing)
 {
     test::writeSimpleTable(dir() / "in", "roads", "*");
     test::writeText(dir() / "file", "x");
-    for (const std::string& folder : {out("missing"), test::utf8(dir() / "file"), std::string()}) {
-        EXPECT_TRUE(run(in("roads.TAB"), folder, false, RunVerdict::OutputFolderMissing).empty());
-        EXPECT_EQ(frontend.messages, Lines{std::string(kWrongOutputFolderMessage)});
-    }
-    EXPECT_TRUE(fs::is_empty(dir() / "out"));
-}
-
-TEST_F(RunTest, BadInputEndsByError)
-{
     fs::create_directories(dir() / "in" / "folder.TAB");
-    test::writeText(dir() / "in" / "lonely.TAB", "!table\r\n");
-    for (const std::string& input : {std::string(), in("missing.TAB"), in("folder.TAB"), in("lonely.TAB")}) {
-        const auto mid = run(input, out(), true, RunVerdict::DriverError);
-        ASSERT_FALSE(mid.empty());
-        EXPECT_EQ(mid.back(), t("*** ends by ERROR at "));
-        if (input != in("lonely.TAB")) { // an unusable group is not reported by the open check
-            EXPECT_EQ(mid.front(), "File '" + input + "' not exists or can't be opened.");
-        }
+    test::writeText(dir() / "in" / "lonely.TAB", "!table\r\n"); // unusable, yet it opens
+    const std::string error = t("*** ends by ERROR at ");
+    const auto unopened = [](const std::string& p) {
+        return "File '" + p + "' not exists or can't be opened.";
+    };
+    const struct {
+        std::string input, output;
+        RunVerdict verdict;
+        Lines mid; // empty: the output folder message instead
+    } cases[] = {
+        {in("roads.TAB"), out("missing"), RunVerdict::OutputFolderMissing, {}},
+        {in("roads.TAB"), test::utf8(dir() / "file"), RunVerdict::OutputFolderMissing, {}},
+        {in("roads.TAB"), "", RunVerdict::OutputFolderMissing, {}},
+        {"", out(), RunVerdict::DriverError, {unopened(""), error}},
+        {in("missing.TAB"), out(), RunVerdict::DriverError, {unopened(in("missing.TAB")), error}},
+        {in("folder.TAB"), out(), RunVerdict::DriverError, {unopened(in("folder.TAB")), error}},
+        {in("lonely.TAB"), out(), RunVerdict::DriverError, {error}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.input, c.output, true, c.verdict), c.mid) << c.input << " -> " << c.output;
+        EXPECT_EQ(frontend.messages, c.mid.empty() ? Lines{std::string(kWrongOutputFolderMessage)} : Lines{});
     }
     EXPECT_TRUE(fs::is_empty(dir() / "out"));
 }
@@ -144,7 +151,8 @@ TEST_F(RunTest, ExistingResultsAreBackedUp)
     test::writeText(dir() / "out" / "roads_DAT.TAB.bak", "older tab");
     const std::string tab = out("roads_DAT.TAB"), dat = out("roads_DAT.DAT");
     EXPECT_EQ(run(in("roads.TAB"), out(), false, RunVerdict::EndsByOk),
-              (Lines{"File '" + tab + ".bak' was deleted.", "File '" + tab + "' was backuped as '" + tab + ".bak'.",
+              (Lines{"File '" + tab + ".bak' was deleted.",
+                     "File '" + tab + "' was backuped as '" + tab + ".bak'.",
                      "File '" + dat + "' was backuped as '" + dat + ".bak'.",
                      restored(1, "Attributes", "roads_DAT.TAB"), t("*** Ends by OK at ")}));
     EXPECT_EQ(test::readText(tab + ".bak"), "old tab");
@@ -164,12 +172,14 @@ TEST_F(RunTest, InputAndOutputInOneFolderWithAwkwardNames)
     EXPECT_EQ(runRecovery(frontend, RunInput{table.tabPath, test::utf8(folder), false}).verdict,
               RunVerdict::EndsByOk);
     EXPECT_EQ(test::readBytes(test::u8path(table.datPath)), before);
-    EXPECT_EQ(test::readBytes(folder / test::u8path("Дороги 2015_DAT.DAT")), test::expectedDatResult(before, 2));
+    EXPECT_EQ(test::readBytes(folder / test::u8path("Дороги 2015_DAT.DAT")),
+              test::expectedDatResult(before, 2));
 }
 
 test::MapBuilder twoObjects(std::uint32_t secondRowField)
 {
-    return test::MapBuilder().objectBlock({test::MapObject::of(0x02, 1), test::MapObject::of(0x0E, secondRowField)});
+    using test::MapObject;
+    return test::MapBuilder().objectBlock({MapObject::of(0x02, 1), MapObject::of(0x0E, secondRowField)});
 }
 
 // The attribute result is made too, but with no deleted row it stays in the temporary folder.

@@ -19,36 +19,6 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::DatBuilder;
 
-// The result of the first `rows` row slots of an input .DAT, built from the layout.
-Bytes expectedResult(const Bytes& in, std::uint32_t rows)
-{
-    const std::uint16_t h = test::getLE16(in, 8), r = test::getLE16(in, 10);
-    Bytes e(in.begin(), in.begin() + h - 1);
-    test::putLE32(e, 4, rows);
-    test::putLE16(e, 8, static_cast<std::uint16_t>(h + 64));
-    test::putLE16(e, 10, static_cast<std::uint16_t>(r + 5));
-    for (const auto& [name, length] : {std::pair<std::string, int>{"RowId_old", 4}, {"rec_status", 1}}) {
-        Bytes d = test::toBytes(name);
-        d.resize(32, std::byte{0});
-        d[11] = std::byte{'C'};
-        d[16] = static_cast<std::byte>(length);
-        e.insert(e.end(), d.begin(), d.end());
-    }
-    e.push_back(std::byte{0x0D});
-    for (std::uint32_t k = 0; k < rows; ++k) {
-        const auto at = in.begin() + h + std::ptrdiff_t{k} * r;
-        Bytes row(at, std::min(in.end(), at + r));
-        row.resize(r, std::byte{0}); // a cut last row
-        const bool deleted = row[0] == std::byte{'*'};
-        row[0] = std::byte{' '};
-        e.insert(e.end(), row.begin(), row.end());
-        test::appendLE32(e, k + 1);
-        e.push_back(deleted ? std::byte{'D'} : std::byte{' '});
-    }
-    e.push_back(std::byte{0x1A});
-    return e;
-}
-
 DatBuilder twoFields()
 {
     return DatBuilder().field("ID", 4).field("NAME", 8); // header 97, record 13
@@ -64,24 +34,17 @@ DatBuilder recordOf(std::uint32_t length)
 
 const std::string kTab = test::TabTextBuilder().field("ID Integer").field("NAME Char (8)").text();
 
-struct DatCase
-{
+struct DatCase {
     const char* name;
     DatBuilder dat;
-    std::int32_t count;    // -1: fails
-    std::uint32_t rows;    // rows written; on failure: bytes left in the result .DAT
+    std::int32_t count; // -1: fails
+    std::uint32_t rows; // rows written; on failure: bytes left in the result .DAT
     std::string line = {}; // the error line's message begins so
     std::string tab = kTab;
 };
 
-void PrintTo(const DatCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class DatRecoverTest : public test::TempDirTest, public ::testing::WithParamInterface<DatCase>
-{
-  protected:
+class DatRecoverTest : public test::TempDirTest, public ::testing::WithParamInterface<DatCase> {
+protected:
     void TearDown() override
     {
         fileSystem().setFaultHook(nullptr);
@@ -104,11 +67,13 @@ TEST_P(DatRecoverTest, WritesEveryRowLiveOrFailsPlainly)
     const auto& c = GetParam();
     const RecoverResult r = recover(c.dat, c.tab);
     EXPECT_EQ(r.count, c.count) << cap.log.text();
+    EXPECT_EQ(test::readBytes(dir() / "t.DAT"), c.dat.bytes());
     const Bytes result = test::readBytes(dir() / "t#R_DAT.DAT");
     if (c.count >= 0) {
         EXPECT_EQ(r.tabPath, path("t#R_DAT.TAB"));
-        EXPECT_EQ(test::firstDifference(result, expectedResult(c.dat.bytes(), c.rows)), "");
+        EXPECT_EQ(test::firstDifference(result, test::expectedDatResult(c.dat.bytes(), c.rows)), "");
         EXPECT_EQ(test::readText(dir() / "t#R_DAT.TAB"), makeDatResultTabText(kTab));
+        EXPECT_EQ(getDelDATcount(path("t.DAT"), nullptr), c.count) << "the count disagrees";
         EXPECT_EQ(getDelDATcount(path("t#R_DAT.DAT"), nullptr), 0); // a second reader sees only live rows
         EXPECT_EQ(cap.log.text(), "");
     } else {
@@ -119,7 +84,6 @@ TEST_P(DatRecoverTest, WritesEveryRowLiveOrFailsPlainly)
         EXPECT_EQ(cap.lines()[0].rfind("+++ mapinfoRecoverTable::doDelDAT_recover()+++ " + c.line, 0), 0u)
             << cap.lines()[0];
     }
-    EXPECT_EQ(test::readBytes(dir() / "t.DAT"), c.dat.bytes());
 }
 
 std::string manyRows()
@@ -131,6 +95,7 @@ std::string manyRows()
 }
 
 const std::string kView = "!table\n!version 300\n\nOpen Table \"a\" Hide\nCreate View t As Select * From a\n";
+const std::string kFewFields = "!table\r\nDefinition Table\r\n Type NATIVE\r\n Fields 3\r\n ID Integer ;\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, DatRecoverTest,
@@ -139,24 +104,20 @@ INSTANTIATE_TEST_SUITE_P(
         DatCase{"NoneDeleted", twoFields().rows("  "), 0, 2},
         DatCase{"EndMarkBeforeCount",
                 twoFields().rows("**").recordCount(5).trailing(Bytes(40, std::byte{'*'})), 2, 2},
-        DatCase{"NoEndMark", twoFields().rows(" *").endMark(false), 1, 2},
-        DatCase{"CutLastRow",
+        DatCase{"CutLastRowNoEndMark",
                 twoFields().rows(" *").recordCount(3).endMark(false).trailing(test::toBytes("*7x")), 2, 3},
         DatCase{"OtherStatusBytes", twoFields().rows(std::string("?\0*", 3)), 1, 3},
         DatCase{"RecordLength32763", recordOf(32763).rows(" *"), 1, 2},
         DatCase{"RecordLength65530", recordOf(65530).rows("* "), 1, 2},
         DatCase{"AcrossReadChunks", DatBuilder().field("A", 200).field("B", 100).rows(manyRows()), 714, 5000},
-        // failures: the result .DAT keeps what was written, the header alone or nothing
-        DatCase{"RecordLengthZero", twoFields().rows("*").recordLength(0), -1, 97 + 64,
-                "5 Invalid procedure call"},
+        // failures: the result .DAT keeps what was written (header 97 + 64, one row 18 + 1) or nothing
+        DatCase{"RecordLengthZero", twoFields().rows("*").recordLength(0), -1, 161, "5 Invalid procedure"},
         DatCase{"RecordTooLong", recordOf(65531).rows(" "), -1, 0, "6 Overflow"},
         DatCase{"HeaderTooLong", twoFields().rows(" ").headerLength(65472), -1, 0, "6 Overflow"},
         DatCase{"PositionsBeyond2GB", twoFields().rows(" ").recordCount(200000000u), -1, 0, "6 Overflow"},
         DatCase{"HeaderPastEnd", twoFields().headerLength(5000), -1, 0, "62 Input past end of file"},
-        DatCase{"ViewTable", twoFields().rows("*"), -1, 97 + 64 + 18 + 1, "5 The table definition in '",
-                kView},
-        DatCase{"FieldLinesMissing", twoFields().rows("*"), -1, 97 + 64 + 18 + 1, "9 Subscript out of range",
-                "!table\r\nDefinition Table\r\n Type NATIVE\r\n Fields 3\r\n  ID Integer ;\r\n"}),
+        DatCase{"ViewTable", twoFields().rows("*"), -1, 180, "5 The table definition in '", kView},
+        DatCase{"FieldLinesMissing", twoFields().rows("*"), -1, 180, "9 Subscript out of range", kFewFields}),
     [](const auto& l_info) { return std::string(l_info.param.name); });
 
 TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
@@ -165,21 +126,23 @@ TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
     EXPECT_EQ(doDelDAT_recover(none, &cap.log).count, -1);
     EXPECT_TRUE(test::snapshot(dir()).empty());
 
-    test::writeBytes(dir() / "victim", Bytes(10, std::byte{'v'}));
-    test::writeBytes(dir() / "t#r_dat.dat", Bytes(100000, std::byte{'*'})); // longer, other case, read-only
+    // A longer, read-only leftover in another letter case is replaced, not overwritten in part.
+    test::writeBytes(dir() / "t#r_dat.dat", Bytes(100000, std::byte{'*'}));
     fs::permissions(dir() / "t#r_dat.dat", fs::perms::owner_read);
     const DatBuilder dat = twoFields().rows(" * ");
     EXPECT_EQ(recover(dat).count, 1);
-    EXPECT_EQ(test::readBytes(dir() / "t#R_DAT.DAT"), expectedResult(dat.bytes(), 3));
+    EXPECT_EQ(test::readBytes(dir() / "t#R_DAT.DAT"), test::expectedDatResult(dat.bytes(), 3));
     for (const auto& entry : fs::directory_iterator(dir()))
-        EXPECT_NE(entry.path().filename(), "t#r_dat.dat"); // gone in its old spelling
+        EXPECT_NE(entry.path().filename(), "t#r_dat.dat");
 
+    const Bytes victim(10, std::byte{'v'});
+    test::writeBytes(dir() / "victim", victim);
     fs::remove(dir() / "t#R_DAT.DAT");
     const bool links = test::makeSymlink(dir() / "victim", dir() / "t#R_DAT.DAT");
     if (links) {
         EXPECT_EQ(recover(dat).count, 1);
         EXPECT_FALSE(fs::is_symlink(dir() / "t#R_DAT.DAT"));
-        EXPECT_EQ(test::readBytes(dir() / "victim"), Bytes(10, std::byte{'v'}));
+        EXPECT_EQ(test::readBytes(dir() / "victim"), victim);
     }
 
     // A failed call leaves no result .TAB of an earlier one beside its own .DAT.
@@ -191,8 +154,8 @@ TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
     EXPECT_FALSE(exists("t#R_DAT.TAB"));
     fileSystem().setFaultHook(nullptr);
 
-    if (links) {
-        fs::create_symlink(dir() / "nowhere", dir() / "t#R_DAT.TAB"); // dangling: refused, not followed
+    if (links) { // a dangling link is refused, not followed
+        fs::create_symlink(dir() / "nowhere", dir() / "t#R_DAT.TAB");
         EXPECT_EQ(recover(dat).count, -1);
         EXPECT_FALSE(exists("nowhere"));
     }

@@ -37,21 +37,13 @@ int errorOf(const Lines& lines)
 }
 
 // Each case runs as a CR LF text and as an LF text; `out` empty means "not recognised".
-struct RewriteCase
-{
+struct RewriteCase {
     const char* name;
     std::string (*rewrite)(std::string_view);
     Lines in, out;
 };
 
-void PrintTo(const RewriteCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class RewriteTest : public ::testing::TestWithParam<RewriteCase>
-{
-};
+class RewriteTest : public ::testing::TestWithParam<RewriteCase> {};
 
 TEST_P(RewriteTest, KeepsEveryOtherByte)
 {
@@ -67,30 +59,23 @@ const Lines kTen(10, "    F Char (2) ;");
 INSTANTIATE_TEST_SUITE_P(
     Definitions, RewriteTest,
     ::testing::Values(
-        RewriteCase{"NoIndexUnchanged", removeTabIndexes, def("  Fields 2", kTwo), def("  Fields 2", kTwo)},
         RewriteCase{"IndexDropped", removeTabIndexes,
                     def("Fields 2", {"    Name Char (20) Index 1 ;", "  B  Char (2) ;"}),
                     def("Fields 2", {"    Name Char(20) ;", "  B  Char (2) ;"})},
-        RewriteCase{"Capitals",
-                    removeTabIndexes,
+        RewriteCase{"Capitals", removeTabIndexes,
                     {"!TABLE", "DEFINITION TABLE", "  type native", "FIELDS 1", "",
                      "  Sum   Decimal ( 12 , 3 )  INDEX 2 ;"},
                     {"!TABLE", "DEFINITION TABLE", "  type native", "FIELDS 1", "", "  Sum Decimal(12,3) ;"}},
         RewriteCase{"FieldLineMissing", removeTabIndexes, def("  Fields 3", kTwo), {}},
         // the type line after the definition line is not searched for the count
         RewriteCase{"CountAfterDefinition", removeTabIndexes, {"!table", "Definition Table", "Fields 0"}, {}},
-        RewriteCase{
-            "CountAfterDefinitionAdded",
-            makeDatResultTabText,
-            {"!table", "Definition Table", "Fields 0"},
-            {"!table", "Definition Table", "Fields 2", "RowId_old Integer ;", "rec_status Char (1) ;"}},
+        RewriteCase{"CountAfterDefinitionAdded", makeDatResultTabText,
+                    {"!table", "Definition Table", "Fields 0"},
+                    {"!table", "Definition Table", "Fields 2", kAdded[0].substr(4), kAdded[1].substr(4)}},
         RewriteCase{"FieldsTwo", makeDatResultTabText, def("  Fields 2", kTwo),
                     def("  Fields 4", kTwo, kAdded)},
-        RewriteCase{"FieldsTen", makeDatResultTabText, def("  Fields 10", kTen),
-                    def("  Fields 12", kTen, kAdded)},
-        RewriteCase{
-            "FieldsZero", makeDatResultTabText, def("  Fields 0 ", {"", "begin_metadata"}),
-            def("  Fields 2", {"  RowId_old Integer ;", "  rec_status Char (1) ;", "", "begin_metadata"})},
+        RewriteCase{"FieldsZero", makeDatResultTabText, def("  Fields 0 ", {"", "begin_metadata"}),
+                    def("  Fields 2", {kAdded[0].substr(2), kAdded[1].substr(2), "", "begin_metadata"})},
         RewriteCase{"BlankLinesStay", makeDatResultTabText,
                     def("  Fields 2", {"", "  A Char (1) ;", "", " B Integer ;", ""}),
                     def("  Fields 4", {"", "  A Char (1) ;", "", " B Integer ;", " RowId_old Integer ;",
@@ -102,10 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"LeadingZeros", makeDatResultTabText, def("  Fields 002", kTwo),
                     def("  Fields 004", kTwo, kAdded)},
         RewriteCase{"Empty", makeDatResultTabText, {}, {}},
-        RewriteCase{"View",
-                    makeDatResultTabText,
-                    {"!table", "Open Table \"a\" Hide", "Create View b As Select * From a"},
-                    {}},
+        RewriteCase{"View", makeDatResultTabText,
+                    {"!table", "Open Table \"a\" Hide", "Create View b As Select * From a"}, {}},
         RewriteCase{"CountNotNumeric", makeDatResultTabText, def("  Fields 2x", kTwo), {}}),
     [](const auto& l_info) { return std::string(l_info.param.name); });
 
@@ -117,7 +100,6 @@ TEST(TabText, MixedEndingsAndBrokenCounts)
               "  rec_status Char (1) ;");
     EXPECT_EQ(removeTabIndexes("!table\r\rDefinition Table\r\n Type\r\n Fields 0\r\n"),
               ""); // a lone CR joins lines
-    EXPECT_EQ(errorOf(def("  Fields 3", kTwo)), kErrIndexRange);
     EXPECT_EQ(errorOf(def("  Fields 99999999999", kTwo)), kErrOverflow);
     EXPECT_EQ(errorOf(def("  Fields 2147483647", kTwo)), kErrOverflow);
     EXPECT_EQ(nextNonBlankLine(0, {"", "   ", "\t"}), 2); // only spaces are blanks
