@@ -156,6 +156,7 @@ struct OutputFault {
     const char* name;
     void (*prepare)(const fs::path& out);
     const char* blocked;
+    friend void PrintTo(const OutputFault& c, std::ostream* os) { *os << c.name; }
 };
 
 void folderAt(const fs::path& p) // holding a file of its own

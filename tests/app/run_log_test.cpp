@@ -13,6 +13,7 @@ struct LineCase {
     std::string source;
     bool replaced; // the pane holds the new line alone afterwards
     std::string line;
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LogStrTest : public ::testing::TestWithParam<LineCase> {};

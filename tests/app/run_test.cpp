@@ -82,6 +82,7 @@ struct DatRun {
     bool all, trailingSeparator;
     int restored; // -1: nothing to do
     bool earlier = false; // an earlier run's results and an older backup are in the output folder
+    friend void PrintTo(const DatRun& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunDatTest : public RunTest, public ::testing::WithParamInterface<DatRun> {};

@@ -21,6 +21,7 @@ struct CountCase {
     std::int32_t expected;
     std::string error = {}; // the error line's number and blank; "" when nothing is logged
     const char* onDisk = "t.DAT"; // looked up as t.DAT
+    friend void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 };
 
 DatBuilder twoFields()

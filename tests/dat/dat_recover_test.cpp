@@ -41,6 +41,7 @@ struct DatCase {
     std::uint32_t rows; // rows written; on failure: bytes left in the result .DAT
     std::string line = {}; // the error line's message begins so
     std::string tab = kTab;
+    friend void PrintTo(const DatCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DatRecoverTest : public test::TempDirTest, public ::testing::WithParamInterface<DatCase> {

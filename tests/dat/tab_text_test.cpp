@@ -41,6 +41,7 @@ struct RewriteCase {
     const char* name;
     std::string (*rewrite)(std::string_view);
     Lines in, out;
+    friend void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RewriteTest : public ::testing::TestWithParam<RewriteCase> {};
