@@ -154,19 +154,12 @@ INSTANTIATE_TEST_SUITE_P(Options, RunFaultWalk, ::testing::Bool(),
 // Real faults of the output folder; each blocks the move of `blocked` ("" blocks both).
 struct OutputFault {
     const char* name;
-    void (*prepare)(const fs::path& out);
+    const char* folder; // a folder holding a file stands in place of this name; nullptr: read-only
     const char* blocked;
     friend void PrintTo(const OutputFault& c, std::ostream* os) { *os << c.name; }
 };
 
-void folderAt(const fs::path& p) // holding a file of its own
-{
-    fs::remove(p);
-    fs::create_directories(p / "inside");
-    test::writeText(p / "inside" / "keep.txt", "keep");
-}
-
-void readOnly(const fs::path& out)
+void makeReadOnly(const fs::path& out)
 {
     fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
     if (!std::ofstream(out / "probe"))
@@ -188,7 +181,13 @@ TEST_P(RunOutputFaultTest, EndsByErrorAndReportsNoFailedMoveAsRestored)
 {
     const OutputFault& c = GetParam();
     resetOutput();
-    c.prepare(m_out);
+    if (c.folder == nullptr) {
+        makeReadOnly(m_out);
+    } else {
+        fs::remove(m_out / c.folder);
+        fs::create_directories(m_out / c.folder / "inside");
+        test::writeText(m_out / c.folder / "inside" / "keep.txt", "keep");
+    }
     const Snapshot before = test::snapshot(m_out);
     const Outcome o = run(true);
     fs::permissions(m_out, fs::perms::owner_all);
@@ -201,10 +200,9 @@ TEST_P(RunOutputFaultTest, EndsByErrorAndReportsNoFailedMoveAsRestored)
 INSTANTIATE_TEST_SUITE_P(
     Faults, RunOutputFaultTest,
     ::testing::Values(
-        OutputFault{"ReadOnlyFolder", readOnly, ""},
-        OutputFault{"FolderAsAttributeTab", [](const fs::path& o) { folderAt(o / "t_DAT.TAB"); }, "t_DAT"},
-        OutputFault{"FolderAsGeometryMap", [](const fs::path& o) { folderAt(o / "t_MAP.MAP"); }, "t_MAP"},
-        OutputFault{"FolderAsBackupName", [](const fs::path& o) { folderAt(o / "t_MAP.ID.bak"); }, "t_MAP"}),
+        OutputFault{"ReadOnlyFolder", nullptr, ""}, OutputFault{"FolderAsAttributeTab", "t_DAT.TAB", "t_DAT"},
+        OutputFault{"FolderAsGeometryMap", "t_MAP.MAP", "t_MAP"},
+        OutputFault{"FolderAsBackupName", "t_MAP.ID.bak", "t_MAP"}),
     [](const auto& l_info) { return std::string(l_info.param.name); });
 
 } // namespace
