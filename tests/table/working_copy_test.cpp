@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -92,17 +91,15 @@ TEST_F(WorkingCopyTest, GuidsAndTemporaryNames)
     EXPECT_EQ(a.size(), 32u);
     EXPECT_EQ(a.find_first_not_of("0123456789ABCDEF"), std::string::npos) << a;
     EXPECT_NE(a, newGuidHex());
-    const std::string p = makeTempTabPath(&cap.log);
     const std::string run = withTrailingSeparator(fileSystem().tempFolder());
-    EXPECT_EQ(parentOf(p), run);
     EXPECT_TRUE(run.starts_with(withTrailingSeparator(path("tmp"))));
-    if (pathSeparator() == '/') { // Windows keeps it private by its ACL
-        EXPECT_EQ(fs::status(run).permissions() & fs::perms::all, fs::perms::owner_all);
-    }
-    ASSERT_EQ(fileNameOf(p).size(), 35u);
+    const std::string p = makeTempTabPath(&cap.log);
+    EXPECT_EQ(parentOf(p), run);
+    EXPECT_EQ(fileNameOf(p).size(), 35u);
     EXPECT_EQ(fileNameOf(p).substr(0, 1) + fileNameOf(p).substr(31), "~.tab");
 
-    // A name is taken when any of its five files exists, in any letter case.
+    // A name is taken when any of its five files exists, in any letter case; after 100 taken names
+    // there is none.
     int calls = 0;
     setGuidRandomSource([&](std::span<std::byte> o) {
         std::fill(o.begin(), o.end(), static_cast<std::byte>(++calls == 1 ? 0x11 : 0x22));
@@ -120,8 +117,7 @@ TEST_F(WorkingCopyTest, GuidsAndTemporaryNames)
     EXPECT_EQ(makeTempTabPath(&cap.log), "");
     const Strings lines = cap.lines();
     ASSERT_EQ(lines.size(), 2u) << cap.log.text();
-    EXPECT_TRUE(lines[0].starts_with("+++ mapinfoRecoverTable::mapinfoTabRecover()+++ 75 No free temporary"))
-        << lines[0];
+    EXPECT_TRUE(lines[0].starts_with("+++ mapinfoRecoverTable::mapinfoTabRecover()+++ 75 No free temporary"));
     EXPECT_TRUE(lines[1].starts_with("+++ mapinfoRecoverTable::mapinfoTabRecover()+++ 5 ")) << lines[1];
 }
 
@@ -152,8 +148,8 @@ TEST_F(WorkingCopyTest, CopyBacksUpWhatItWouldOverwriteInAnyLetterCase)
     EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
 }
 
-// A failed copy: empty result, the listed lines, the input as it was, no cut copy, nothing
-// written through a link.
+// A failed copy: empty result, the listed lines, the input as it was, no cut copy, nothing written
+// through a link.
 struct CopyFailure
 {
     const char* name;
@@ -258,7 +254,8 @@ TEST_F(WorkingCopyTest, OnlyAMoveSharesFilesAndNeverThroughALink)
     ASSERT_TRUE(work);
     for (const char* ext : {".DAT", ".MAP", ".ID"}) {
         EXPECT_FALSE(sameFile(path("in/roads") + ext, out("c") + ext)) << ext;
-        EXPECT_FALSE(sameFile(path("in/roads") + ext, work->ParentFolder() + work->TabBaseName() + ext)) << ext;
+        EXPECT_FALSE(sameFile(path("in/roads") + ext, work->ParentFolder() + work->TabBaseName() + ext))
+            << ext;
     }
 
 #ifdef _WIN32
@@ -277,7 +274,8 @@ TEST_F(WorkingCopyTest, OnlyAMoveSharesFilesAndNeverThroughALink)
     EXPECT_FALSE(fs::is_symlink(dir() / "out" / "m.MAP"));
     EXPECT_FALSE(sameFile(path("in/roads.MAP"), out("m.MAP")));
     for (const char* ext : {".DAT", ".MAP", ".ID"})
-        EXPECT_EQ(test::readBytes(dir() / "out" / ("m" + std::string(ext))), m_input.at("roads" + std::string(ext)));
+        EXPECT_EQ(test::readBytes(dir() / "out" / ("m" + std::string(ext))),
+                  m_input.at("roads" + std::string(ext)));
     EXPECT_EQ(test::snapshot(dir() / "in"), m_input);
     EXPECT_EQ(cap.log.text(), "");
 }
