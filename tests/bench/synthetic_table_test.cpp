@@ -111,6 +111,11 @@ struct SpecCase
     TableSpec spec;
 };
 
+void PrintTo(const SpecCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<SpecCase>
 {
 };
@@ -189,25 +194,23 @@ INSTANTIATE_TEST_SUITE_P(Specs, SyntheticTableTest,
                                            SpecCase{"OnlyGeometriesErased", spec(2000, 0, 200, 10, 5)}),
                          [](const auto& l_info) { return std::string(l_info.param.name); });
 
-class SyntheticTableFileTest : public test::TempDirTest
-{
-};
+using SyntheticTableFileTest = test::TempDirTest;
 
 TEST_F(SyntheticTableFileTest, SameSeedWritesTheSameBytes)
 {
-    TableSpec s = spec(2500, 30, 5, 10);
-    for (const char* sub : {"a", "b", "c"}) {
+    const auto write = [&](const char* sub, std::uint64_t seed) {
+        TableSpec s = spec(2500, 30, 5, 10);
+        s.seed = seed;
         std::filesystem::create_directories(dir() / sub);
         bench::writeSyntheticTable(test::utf8(dir() / sub), "t", s);
-        s.seed += sub[0] == 'b' ? 1 : 0;
-    }
+    };
+    for (const auto& [sub, seed] : {std::pair{"a", 42}, {"b", 42}, {"c", 43}})
+        write(sub, seed);
+    const auto bytes = [&](const char* sub, const char* name) { return test::readBytes(dir() / sub / name); };
     for (const char* name : {"t.TAB", "t.DAT", "t.MAP", "t.ID"})
-        EXPECT_EQ(
-            test::firstDifference(test::readBytes(dir() / "b" / name), test::readBytes(dir() / "a" / name)),
-            "")
-            << name;
-    EXPECT_NE(test::readBytes(dir() / "c" / "t.DAT"), test::readBytes(dir() / "a" / "t.DAT"));
-    EXPECT_NE(test::readBytes(dir() / "c" / "t.MAP"), test::readBytes(dir() / "a" / "t.MAP"));
+        EXPECT_EQ(test::firstDifference(bytes("b", name), bytes("a", name)), "") << name;
+    EXPECT_NE(bytes("c", "t.DAT"), bytes("a", "t.DAT"));
+    EXPECT_NE(bytes("c", "t.MAP"), bytes("a", "t.MAP"));
 }
 
 // Shaped like a table from the field: .MAP about as large as .DAT, a few percent deleted, every class
