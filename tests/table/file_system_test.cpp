@@ -73,21 +73,6 @@ TEST_F(FileSystemTest, FindsNamesWithoutRegardToCaseAndReportsThemAsOnDisk)
     }
 }
 
-TEST_F(FileSystemTest, TrailingSeparatorsNameFolders)
-{
-    fs::create_directory(dir() / "out");
-    test::writeText(dir() / "file.TAB", "x");
-    const std::string sep(1, pathSeparator());
-    for (const std::string& folder : {path("out") + sep, path("out") + "/", path("OUT") + sep})
-        EXPECT_TRUE(fsys.folderExists(folder)) << folder;
-    EXPECT_TRUE(fsys.folderExists(test::utf8(dir().root_path())));
-    EXPECT_FALSE(fsys.fileExists(path("file.TAB") + sep));
-    EXPECT_FALSE(fsys.folderExists(path("file.TAB") + sep));
-    EXPECT_FALSE(fsys.fileExists(path("out") + sep));
-    fsys.writeAll(path("out") + sep + "r_DAT.TAB", "y");
-    EXPECT_EQ(test::readText(dir() / "out" / "r_DAT.TAB"), "y");
-}
-
 // Read-only files (Windows: the read-only attribute) behave alike on both systems.
 TEST_F(FileSystemTest, CopyMoveDeleteAlsoReadOnlyFiles)
 {
@@ -186,6 +171,7 @@ TEST_F(FileSystemTest, EachRunHasAPrivateFolderInsideTheSystemOne)
         second = fsys.tempFolder();
     }
     fsys.startNewRun();
+    EXPECT_TRUE(fsys.folderExists(fsys.systemTempFolder())); // the system's own, without TMPDIR
     EXPECT_TRUE(fs::equivalent(test::u8path(systemFolder), dir())) << systemFolder;
     EXPECT_EQ(withTrailingSeparator(parentOf(run)), withTrailingSeparator(systemFolder));
     EXPECT_EQ(fileNameOf(run).rfind("tabrescue-", 0), 0u) << run;
@@ -216,7 +202,7 @@ TEST(PathParts, SplitAtTheSystemsSeparators)
     }
 }
 
-TEST_F(FileSystemTest, JoinsAndAbsolutePathsUseTheSystemsSeparator)
+TEST_F(FileSystemTest, SeparatorsInJoinsAbsolutePathsAndFolderNames)
 {
     const std::string sep(1, pathSeparator());
     EXPECT_EQ(joinPath("out", "r_DAT.tab"), "out" + sep + "r_DAT.tab");
@@ -225,6 +211,18 @@ TEST_F(FileSystemTest, JoinsAndAbsolutePathsUseTheSystemsSeparator)
     const std::string absolute = fsys.absolutePath(path("a/./b/../c.TAB"));
     EXPECT_EQ(absolute, test::utf8(dir()) + sep + "a" + sep + "c.TAB");
     EXPECT_EQ(fsys.absolutePath(absolute), absolute);
+
+    // A trailing separator names a folder.
+    fs::create_directory(dir() / "out");
+    test::writeText(dir() / "file.TAB", "x");
+    for (const std::string& folder : {path("out") + sep, path("out") + "/", path("OUT") + sep})
+        EXPECT_TRUE(fsys.folderExists(folder)) << folder;
+    EXPECT_TRUE(fsys.folderExists(test::utf8(dir().root_path())));
+    EXPECT_FALSE(fsys.fileExists(path("file.TAB") + sep));
+    EXPECT_FALSE(fsys.folderExists(path("file.TAB") + sep));
+    EXPECT_FALSE(fsys.fileExists(path("out") + sep));
+    fsys.writeAll(path("out") + sep + "r_DAT.TAB", "y");
+    EXPECT_EQ(test::readText(dir() / "out" / "r_DAT.TAB"), "y");
 }
 
 TEST_F(FileSystemTest, FaultHookFailsTheChosenCall)
