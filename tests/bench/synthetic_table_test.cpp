@@ -92,8 +92,8 @@ MapFacts walkMap(const Bytes& m)
     return f;
 }
 
-TableSpec spec(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t erased, std::uint32_t over,
-               std::uint32_t garbage = 2)
+TableSpec shape(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t erased, std::uint32_t over,
+                std::uint32_t garbage = 2)
 {
     TableSpec s;
     s.rows = rows;
@@ -105,25 +105,25 @@ TableSpec spec(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t eras
     return s;
 }
 
-struct SpecCase
+struct ShapeCase
 {
     const char* name;
-    TableSpec spec;
+    TableSpec table;
 };
 
-void PrintTo(const SpecCase& c, std::ostream* os)
+void PrintTo(const ShapeCase& c, std::ostream* os)
 {
     *os << c.name;
 }
 
-class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<SpecCase>
+class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<ShapeCase>
 {
 };
 
 // The four files agree with each other, with a second reader and with the generator's summary.
 TEST_P(SyntheticTableTest, WritesAConsistentTable)
 {
-    const TableSpec& s = GetParam().spec;
+    const TableSpec& s = GetParam().table;
     const TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", s);
     const Bytes dat = test::readBytes(dir() / "t.DAT"), map = test::readBytes(dir() / "t.MAP"),
                 id = test::readBytes(dir() / "t.ID");
@@ -186,12 +186,12 @@ TEST_P(SyntheticTableTest, WritesAConsistentTable)
     EXPECT_NE(tab.find("    NOTE Char (103) ;\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Specs, SyntheticTableTest,
-                         ::testing::Values(SpecCase{"Typical", spec(3000, 30, 5, 10)},
-                                           SpecCase{"NoRows", spec(0, 30, 5, 10)},
-                                           SpecCase{"OneRowNothingDeleted", spec(1, 0, 0, 0, 0)},
-                                           SpecCase{"EverythingDeleted", spec(2000, 1000, 0, 1000)},
-                                           SpecCase{"OnlyGeometriesErased", spec(2000, 0, 200, 10, 5)}),
+INSTANTIATE_TEST_SUITE_P(Shapes, SyntheticTableTest,
+                         ::testing::Values(ShapeCase{"Typical", shape(3000, 30, 5, 10)},
+                                           ShapeCase{"NoRows", shape(0, 30, 5, 10)},
+                                           ShapeCase{"OneRowNothingDeleted", shape(1, 0, 0, 0, 0)},
+                                           ShapeCase{"EverythingDeleted", shape(2000, 1000, 0, 1000)},
+                                           ShapeCase{"OnlyGeometriesErased", shape(2000, 0, 200, 10, 5)}),
                          [](const auto& l_info) { return std::string(l_info.param.name); });
 
 using SyntheticTableFileTest = test::TempDirTest;
@@ -199,7 +199,7 @@ using SyntheticTableFileTest = test::TempDirTest;
 TEST_F(SyntheticTableFileTest, SameSeedWritesTheSameBytes)
 {
     const auto write = [&](const char* sub, std::uint64_t seed) {
-        TableSpec s = spec(2500, 30, 5, 10);
+        TableSpec s = shape(2500, 30, 5, 10);
         s.seed = seed;
         std::filesystem::create_directories(dir() / sub);
         bench::writeSyntheticTable(test::utf8(dir() / sub), "t", s);
@@ -217,7 +217,7 @@ TEST_F(SyntheticTableFileTest, SameSeedWritesTheSameBytes)
 // of object, and coordinate and other blocks among the object data blocks.
 TEST_F(SyntheticTableFileTest, TypicalProportions)
 {
-    const TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", spec(20000, 30, 5, 10));
+    const TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", shape(20000, 30, 5, 10));
     const double ratio = static_cast<double>(sum.mapBytes) / static_cast<double>(sum.datBytes);
     EXPECT_GT(ratio, 0.8);
     EXPECT_LT(ratio, 1.25);
