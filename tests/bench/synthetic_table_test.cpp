@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dat/dat_count.h"
+#include "map/map_count.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
 #include "synthetic_table.h"
@@ -43,68 +44,47 @@ struct MapFacts
 {
     std::uint32_t objects = 0, deleted = 0, overLimit = 0;
     std::uint32_t classCounts[5] = {};
-    std::map<std::uint8_t, std::uint32_t> blockTypes;
-    std::map<std::uint32_t, std::uint64_t> offsetOfRow; // row number -> record offset
-    std::map<std::uint32_t, bool> deletedRow;
-    std::string problems; // empty when every structural check held
+    std::string blocks;                 // block types in file order
+    std::vector<std::uint64_t> offsets; // of each row's record
+    std::vector<bool> deletedRows;
+    std::string problem; // the first structural fault found
 };
 
 MapFacts walkMap(const Bytes& m)
 {
     MapFacts f;
-    auto problem = [&](const std::string& what) {
-        if (f.problems.size() < 2000)
-            f.problems += what + "\n";
-    };
-    const std::uint8_t pen = std::to_integer<std::uint8_t>(m[356]),
-                       brush = std::to_integer<std::uint8_t>(m[357]),
-                       symbol = std::to_integer<std::uint8_t>(m[358]);
-    std::uint32_t expectedRow = 1;
-    for (std::size_t b = 1024; b + 512 <= m.size(); b += 512) {
-        const auto type = std::to_integer<std::uint8_t>(m[b]);
-        ++f.blockTypes[type];
-        if (type != 0x02)
+    const auto byteAt = [&](std::size_t at) { return std::to_integer<std::uint8_t>(m[at]); };
+    const std::uint8_t pen = byteAt(356), brush = byteAt(357), symbol = byteAt(358);
+    for (std::size_t b = 1024; b + 512 <= m.size() && f.problem.empty(); b += 512) {
+        f.blocks += static_cast<char>(byteAt(b));
+        if (byteAt(b) != 0x02)
             continue;
-        const std::size_t used = getLE16(m, b + 2);
-        if (used > 492)
-            problem("block " + std::to_string(b) + " used " + std::to_string(used));
-        for (std::size_t r = b + 20; r < b + 20 + used;) {
-            const auto code = std::to_integer<std::uint8_t>(m[r]);
+        for (std::size_t r = b + 20; r < b + 20 + getLE16(m, b + 2);) {
+            const std::uint8_t code = byteAt(r);
             const auto len = kLengths.find(code);
-            if (len == kLengths.end()) {
-                problem("unknown type at " + std::to_string(r));
+            const std::uint32_t rowField = getLE32(m, r + 1);
+            if (len == kLengths.end() || r + len->second > b + 512 ||
+                (rowField & 0x3FFFFFFFu) != ++f.objects) {
+                f.problem = "bad record at " + std::to_string(r);
                 break;
             }
-            if (r + len->second > b + 512)
-                problem("record past its block at " + std::to_string(r));
-            const std::uint32_t rowField = getLE32(m, r + 1);
-            const std::uint32_t row = rowField & 0x3FFFFFFFu;
-            if (row != expectedRow++)
-                problem("row " + std::to_string(row) + " out of order at " + std::to_string(r));
-            const bool del = (rowField & 0xC0000000u) != 0;
-            ++f.objects;
-            f.deleted += del ? 1 : 0;
-            ++f.classCounts[classOf(code)];
-            f.offsetOfRow[row] = r;
-            f.deletedRow[row] = del;
-
-            const auto last = std::to_integer<std::uint8_t>(m[r + len->second - 1]);
+            f.deletedRows.push_back((rowField & 0xC0000000u) != 0);
+            f.deleted += f.deletedRows.back() ? 1 : 0;
+            f.offsets.push_back(r);
             const int cls = classOf(code);
-            const bool over = (cls == 0 && last > symbol) || (cls == 1 && last > pen) ||
-                              (cls == 2 && last > brush) || (cls == 3 && last > pen);
-            f.overLimit += over ? 1 : 0;
-            if (cls == 2 && std::to_integer<std::uint8_t>(m[r + len->second - 2]) > pen)
-                problem("area pen above its limit at " + std::to_string(r));
-
+            ++f.classCounts[cls];
+            const std::uint8_t last = byteAt(r + len->second - 1);
+            f.overLimit += (cls == 0 && last > symbol) || ((cls == 1 || cls == 3) && last > pen) ||
+                           (cls == 2 && last > brush);
             // Polylines, regions and texts point at their data in a coordinate block.
-            const bool hasCoords = code == 0x07 || code == 0x08 || code == 0x0D || code == 0x0E ||
-                                   code == 0x26 || code == 0x10 || code == 0x11;
-            if (hasCoords) {
+            if (code == 0x07 || code == 0x08 || code == 0x0D || code == 0x0E || code == 0x26 ||
+                code == 0x10 || code == 0x11) {
                 const std::uint32_t ptr = getLE32(m, r + 5);
                 const std::size_t cb = ptr / 512 * 512;
-                if (ptr >= m.size() || std::to_integer<std::uint8_t>(m[cb]) != 0x03 || ptr - cb < 8 ||
+                if (ptr >= m.size() || byteAt(cb) != 0x03 || ptr - cb < 8 ||
                     ptr - cb >= 8u + getLE16(m, cb + 2))
-                    problem("coordinate pointer " + std::to_string(ptr) + " of record " + std::to_string(r));
+                    f.problem =
+                        "coordinate pointer " + std::to_string(ptr) + " of record " + std::to_string(r);
             }
             r += len->second;
         }
@@ -112,19 +92,8 @@ MapFacts walkMap(const Bytes& m)
     return f;
 }
 
-struct SpecCase
-{
-    const char* name;
-    TableSpec spec;
-};
-
-void PrintTo(const SpecCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-TableSpec spec(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t erased, std::uint32_t over,
-               std::uint32_t garbage = 2)
+TableSpec shape(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t erased, std::uint32_t over,
+                std::uint32_t garbage = 2)
 {
     TableSpec s;
     s.rows = rows;
@@ -136,31 +105,33 @@ TableSpec spec(std::uint32_t rows, std::uint32_t deletedRows, std::uint32_t eras
     return s;
 }
 
-class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<SpecCase>
+struct ShapeCase
 {
-  protected:
-    TableSummary write(const TableSpec& s) { return bench::writeSyntheticTable(dir().string(), "t", s); }
+    const char* name;
+    TableSpec table;
 };
 
-TEST_P(SyntheticTableTest, DatIsAWellFormedTableOfTheRequestedRows)
+void PrintTo(const ShapeCase& c, std::ostream* os)
 {
-    const TableSpec& s = GetParam().spec;
-    const TableSummary sum = write(s);
-    const Bytes dat = test::readBytes(dir() / "t.DAT");
+    *os << c.name;
+}
+
+class SyntheticTableTest : public test::TempDirTest, public ::testing::WithParamInterface<ShapeCase>
+{
+};
+
+// The four files agree with each other, with a second reader and with the generator's summary.
+TEST_P(SyntheticTableTest, WritesAConsistentTable)
+{
+    const TableSpec& s = GetParam().table;
+    const TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", s);
+    const Bytes dat = test::readBytes(dir() / "t.DAT"), map = test::readBytes(dir() / "t.MAP"),
+                id = test::readBytes(dir() / "t.ID");
 
     const std::size_t header = 32 + 8 * 32 + 1;
     ASSERT_EQ(dat.size(), header + std::size_t{s.rows} * bench::kRecordLength + 1);
     EXPECT_EQ(sum.datBytes, dat.size());
-    EXPECT_EQ(getLE32(dat, 4), s.rows);
-    EXPECT_EQ(getLE16(dat, 8), header);
-    EXPECT_EQ(getLE16(dat, 10), bench::kRecordLength);
-    EXPECT_EQ(dat[header - 1], std::byte{0x0D});
     EXPECT_EQ(dat.back(), std::byte{0x1A});
-    std::size_t widths = 1;
-    for (std::size_t d = 32; d + 1 < header; d += 32)
-        widths += std::to_integer<std::size_t>(dat[d + 16]);
-    EXPECT_EQ(widths, bench::kRecordLength);
-
     std::uint32_t stars = 0;
     for (std::uint32_t k = 0; k < s.rows; ++k) {
         const std::byte status = dat[header + std::size_t{k} * bench::kRecordLength];
@@ -168,114 +139,85 @@ TEST_P(SyntheticTableTest, DatIsAWellFormedTableOfTheRequestedRows)
         stars += status == std::byte{0x2A} ? 1 : 0;
     }
     EXPECT_EQ(stars, sum.deletedRows);
-    if (s.deletedRowsPermille == 0) {
-        EXPECT_EQ(stars, 0u);
+    if (s.deletedRowsPermille % 1000 == 0) {
+        EXPECT_EQ(stars, s.deletedRowsPermille == 0 ? 0u : s.rows);
     }
-    if (s.deletedRowsPermille == 1000) {
-        EXPECT_EQ(stars, s.rows);
-    }
-    // The core's count agrees with what was written.
-    EXPECT_EQ(getDelDATcount((dir() / "t.DAT").string(), nullptr), static_cast<std::int32_t>(stars));
-}
-
-TEST_P(SyntheticTableTest, MapHoldsOneObjectPerRowInWellFormedBlocks)
-{
-    const TableSpec& s = GetParam().spec;
-    const TableSummary sum = write(s);
-    const Bytes map = test::readBytes(dir() / "t.MAP");
+    EXPECT_EQ(getDelDATcount(test::utf8(dir() / "t.DAT"), nullptr), static_cast<std::int32_t>(stars));
 
     ASSERT_EQ(map.size() % 512, 0u);
     ASSERT_GE(map.size(), 1024u);
     EXPECT_EQ(sum.mapBytes, map.size());
     EXPECT_EQ(getLE32(map, 256), 42424242u);
     EXPECT_EQ(getLE16(map, 262), 512u);
-    EXPECT_EQ(map[356], std::byte{bench::kPenLimit});
-    EXPECT_EQ(map[357], std::byte{bench::kBrushLimit});
-    EXPECT_EQ(map[358], std::byte{bench::kSymbolLimit});
-    EXPECT_EQ(map[359], std::byte{bench::kFontLimit});
-
+    EXPECT_EQ(test::Bytes(map.begin() + 356, map.begin() + 360),
+              (test::Bytes{std::byte{bench::kPenLimit}, std::byte{bench::kBrushLimit},
+                           std::byte{bench::kSymbolLimit}, std::byte{bench::kFontLimit}}));
     const MapFacts f = walkMap(map);
-    EXPECT_EQ(f.problems, "");
+    EXPECT_EQ(f.problem, "");
     EXPECT_EQ(f.objects, s.rows);
     EXPECT_EQ(f.objects, sum.objects);
     EXPECT_EQ(f.deleted, sum.deletedObjects);
+    EXPECT_EQ(getDelMAPcount(test::utf8(dir() / "t.MAP"), nullptr), static_cast<std::int32_t>(f.deleted));
     for (int c = 0; c < 5; ++c)
         EXPECT_EQ(f.classCounts[c], sum.classCounts[c]) << "class " << c;
     EXPECT_EQ(f.overLimit, sum.styleOverLimit);
-    auto blocks = [&](std::uint8_t type) { return f.blockTypes.count(type) ? f.blockTypes.at(type) : 0u; };
+    if (s.styleOverLimitPermille == 0) {
+        EXPECT_EQ(f.overLimit, 0u);
+    }
+    auto blocks = [&](char type) { return static_cast<std::uint32_t>(std::ranges::count(f.blocks, type)); };
     EXPECT_EQ(blocks(0x02), sum.objectBlocks);
     EXPECT_EQ(blocks(0x03), sum.coordBlocks);
     EXPECT_EQ(blocks(0x04), sum.garbageBlocks);
     EXPECT_EQ(blocks(0x04), s.garbageBlocks);
     EXPECT_EQ(blocks(0x01) + blocks(0x05), sum.otherBlocks);
-    if (s.styleOverLimitPermille == 0) {
-        EXPECT_EQ(f.overLimit, 0u);
-    }
-}
 
-TEST_P(SyntheticTableTest, IdPointsEveryLiveRowAtItsObject)
-{
-    const TableSpec& s = GetParam().spec;
-    write(s);
-    const Bytes id = test::readBytes(dir() / "t.ID");
-    const Bytes dat = test::readBytes(dir() / "t.DAT");
-    const MapFacts f = walkMap(test::readBytes(dir() / "t.MAP"));
-
+    // A deleted row takes its geometry with it; a deleted geometry leaves no .ID entry.
     ASSERT_EQ(id.size(), std::size_t{s.rows} * 4);
-    for (std::uint32_t row = 1; row <= s.rows; ++row) {
-        const std::uint32_t entry = getLE32(id, (row - 1) * 4);
-        ASSERT_TRUE(f.deletedRow.count(row)) << "row " << row;
-        const bool rowDeleted = dat[289 + std::size_t{row - 1} * bench::kRecordLength] == std::byte{0x2A};
-        // A deleted row takes its geometry with it; a deleted geometry leaves no .ID entry.
-        if (rowDeleted) {
-            EXPECT_TRUE(f.deletedRow.at(row)) << "row " << row;
+    ASSERT_EQ(f.deletedRows.size(), s.rows);
+    for (std::size_t k = 0; k < s.rows; ++k) {
+        if (dat[header + k * bench::kRecordLength] == std::byte{0x2A}) {
+            EXPECT_TRUE(f.deletedRows[k]) << "row " << k + 1;
         }
-        EXPECT_EQ(entry, f.deletedRow.at(row) ? 0u : f.offsetOfRow.at(row)) << "row " << row;
+        EXPECT_EQ(getLE32(id, k * 4), f.deletedRows[k] ? 0u : f.offsets[k]) << "row " << k + 1;
     }
-}
 
-TEST_P(SyntheticTableTest, TabDeclaresTheDatFields)
-{
-    write(GetParam().spec);
     const std::string tab = test::readText(dir() / "t.TAB");
-    EXPECT_EQ(tab.rfind("!table\r\n", 0), 0u);
-    EXPECT_NE(tab.find("\r\nDefinition Table\r\n"), std::string::npos);
     EXPECT_NE(tab.find("\r\n  Fields 8\r\n"), std::string::npos);
     EXPECT_NE(tab.find("    NOTE Char (103) ;\r\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Specs, SyntheticTableTest,
-                         ::testing::Values(SpecCase{"Typical", spec(3000, 30, 5, 10)},
-                                           SpecCase{"NoRows", spec(0, 30, 5, 10)},
-                                           SpecCase{"OneRow", spec(1, 0, 0, 0)},
-                                           SpecCase{"NothingDeleted", spec(2000, 0, 0, 0, 0)},
-                                           SpecCase{"EverythingDeleted", spec(2000, 1000, 0, 1000)},
-                                           SpecCase{"OnlyGeometriesErased", spec(2000, 0, 200, 10, 5)}),
+INSTANTIATE_TEST_SUITE_P(Shapes, SyntheticTableTest,
+                         ::testing::Values(ShapeCase{"Typical", shape(3000, 30, 5, 10)},
+                                           ShapeCase{"NoRows", shape(0, 30, 5, 10)},
+                                           ShapeCase{"OneRowNothingDeleted", shape(1, 0, 0, 0, 0)},
+                                           ShapeCase{"EverythingDeleted", shape(2000, 1000, 0, 1000)},
+                                           ShapeCase{"OnlyGeometriesErased", shape(2000, 0, 200, 10, 5)}),
                          [](const auto& l_info) { return std::string(l_info.param.name); });
 
-class SyntheticTableFileTest : public test::TempDirTest
-{
-};
+using SyntheticTableFileTest = test::TempDirTest;
 
 TEST_F(SyntheticTableFileTest, SameSeedWritesTheSameBytes)
 {
-    const auto a = dir() / "a", b = dir() / "b", c = dir() / "c";
-    for (const auto& p : {a, b, c})
-        std::filesystem::create_directories(p);
-    TableSpec s = spec(2500, 30, 5, 10);
-    bench::writeSyntheticTable(a.string(), "t", s);
-    bench::writeSyntheticTable(b.string(), "t", s);
-    s.seed = 43;
-    bench::writeSyntheticTable(c.string(), "t", s);
-    for (const char* ext : {"t.TAB", "t.DAT", "t.MAP", "t.ID"})
-        EXPECT_EQ(test::firstDifference(test::readBytes(b / ext), test::readBytes(a / ext)), "") << ext;
-    EXPECT_NE(test::readBytes(c / "t.DAT"), test::readBytes(a / "t.DAT"));
-    EXPECT_NE(test::readBytes(c / "t.MAP"), test::readBytes(a / "t.MAP"));
+    const auto write = [&](const char* sub, std::uint64_t seed) {
+        TableSpec s = shape(2500, 30, 5, 10);
+        s.seed = seed;
+        std::filesystem::create_directories(dir() / sub);
+        bench::writeSyntheticTable(test::utf8(dir() / sub), "t", s);
+    };
+    for (const auto& [sub, seed] : {std::pair{"a", 42}, {"b", 42}, {"c", 43}})
+        write(sub, seed);
+    const auto bytes = [&](const char* sub, const char* name) { return test::readBytes(dir() / sub / name); };
+    for (const char* name : {"t.TAB", "t.DAT", "t.MAP", "t.ID"})
+        EXPECT_EQ(test::firstDifference(bytes("b", name), bytes("a", name)), "") << name;
+    EXPECT_NE(bytes("c", "t.DAT"), bytes("a", "t.DAT"));
+    EXPECT_NE(bytes("c", "t.MAP"), bytes("a", "t.MAP"));
 }
 
-TEST_F(SyntheticTableFileTest, MapIsAboutAsLargeAsDatWithFewPercentDeleted)
+// Shaped like a table from the field: .MAP about as large as .DAT, a few percent deleted, every class
+// of object, and coordinate and other blocks among the object data blocks.
+TEST_F(SyntheticTableFileTest, TypicalProportions)
 {
-    const TableSummary sum = bench::writeSyntheticTable(dir().string(), "t", spec(20000, 30, 5, 10));
+    const TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", shape(20000, 30, 5, 10));
     const double ratio = static_cast<double>(sum.mapBytes) / static_cast<double>(sum.datBytes);
     EXPECT_GT(ratio, 0.8);
     EXPECT_LT(ratio, 1.25);
@@ -286,9 +228,17 @@ TEST_F(SyntheticTableFileTest, MapIsAboutAsLargeAsDatWithFewPercentDeleted)
     EXPECT_GT(sum.otherBlocks, 0u);
     for (std::uint32_t c : sum.classCounts)
         EXPECT_GT(c, 0u);
+    // Garbage among the object data blocks, not after them; coordinates after most of them.
+    const std::string blocks = walkMap(test::readBytes(dir() / "t.MAP")).blocks;
+    EXPECT_LT(blocks.find('\x04'), blocks.rfind('\x02'));
+    std::uint32_t coordsThenObjects = 0;
+    for (std::size_t at = blocks.find("\x03\x02"); at != std::string::npos;
+         at = blocks.find("\x03\x02", at + 1))
+        ++coordsThenObjects;
+    EXPECT_GT(coordsThenObjects, sum.objectBlocks / 2);
 }
 
-TEST_F(SyntheticTableFileTest, SummaryIsJson)
+TEST(TableSummary, IsJson)
 {
     TableSummary sum;
     sum.tabPath = "C:\\t \"x\".TAB";
