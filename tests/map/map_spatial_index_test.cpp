@@ -86,25 +86,6 @@ TEST(RecordBoxTest, ReadsTheBoxWhereTheTypeKeepsIt)
     }
 }
 
-// The walk steps over exactly the records whose box is known, and every box lies in its record.
-TEST(BoxLayoutTest, AgreesWithTheTypeTable)
-{
-    for (unsigned c = 0; c < 256; ++c) {
-        const auto code = static_cast<std::uint8_t>(c);
-        const BoxLayout layout = boxLayout(code);
-        const auto length = static_cast<std::size_t>(geoType(code).length);
-        EXPECT_EQ(layout.kind == BoxKind::Unknown, length == 0) << std::hex << c;
-        static constexpr std::size_t kPairs[] = {0, 0, 1, 2, 4, 0}; // by BoxKind
-        const std::size_t pairs = kPairs[static_cast<int>(layout.kind)];
-        const std::size_t width =
-            layout.kind == BoxKind::OriginBox ? 16 : pairs * (isShortType(code) ? 4 : 8);
-        if (width > 0) {
-            EXPECT_LE(layout.offset + width, length) << std::hex << c;
-            EXPECT_GE(layout.offset, kRecordHeaderSize) << std::hex << c;
-        }
-    }
-}
-
 // The walk gathers boxes of whole records on a path of its own; it must agree with recordBox for
 // every type code, also near the limits where the 16-bit sums saturate.
 TEST(BlockBoxesTest, WholeRecordsGiveRecordBoxForEveryCode)

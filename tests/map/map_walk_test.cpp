@@ -121,7 +121,6 @@ Lines operator+(Lines a, const Lines& b)
     return a;
 }
 
-// Every case below compares the count's listing with these lines.
 TEST(MapCountListing, LineFormat)
 {
     EXPECT_EQ(listed(1044, 0x0E, 7, true),
@@ -138,17 +137,13 @@ struct CountCase
     Lines listing;
     Lines lines; // of the log pane; a failure's boundary line comes last
     bool unreadable;
+    friend void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 };
 
 CountCase cc(const char* name, MapBuilder map, std::int32_t count, Lines listing, Lines lines = {},
              bool unreadable = false)
 {
     return {name, std::move(map), count, std::move(listing), std::move(lines), unreadable};
-}
-
-void PrintTo(const CountCase& c, std::ostream* os)
-{
-    *os << c.name;
 }
 
 class MapCountTest : public test::TempDirTest, public ::testing::WithParamInterface<CountCase>
@@ -183,7 +178,7 @@ std::vector<CountCase> countCases()
     Bytes nullsThenUnknownAt510(511); // NoGeometry records at 20, 25, ... 505; used claims up to 520
     test::putLE16(nullsThenUnknownAt510, 1, 500);
     nullsThenUnknownAt510[509] = std::byte{0x1D};
-    return {cc("OnlyHeader", MapBuilder(), 0, {}), cc("CutHeader", MapBuilder().truncateTo(200), 0, {}),
+    return {cc("CutHeader", MapBuilder().truncateTo(200), 0, {}),
             cc("Exactly1024Bytes", MapBuilder().objectBlock({kRegion}).truncateTo(1024), 0, {}),
             cc("UsedZero", MapBuilder().objectBlock({kRegion}, 0), 0, {}),
             cc("UsedNegative", MapBuilder().objectBlock({kRegion}, -5), 0, {}),
@@ -206,9 +201,6 @@ std::vector<CountCase> countCases()
                    .objectBlock({MapObject::of(0x01, 0x40000011)}),
                2, {listed(1044, 0x01, 4), listed(1054, 0x1D, 9, true), listed(1556, 0x01, 17, true)},
                {"!!! Found unknown element type: offset: 00001054 element: &H1D", kAbandon9}),
-            cc("UnknownTypeInClassRange", MapBuilder().objectBlock({MapObject::raw(0x03, 9, Bytes(5))}), 0,
-               {listed(1044, 0x03, 9)},
-               {"!!! Found unknown element type: offset: 00001044 element: &H3", kAbandon9}),
             // used 600 claims bytes of the next block, which is walked on its own.
             cc("UsedBeyondTheBlock", MapBuilder().objectBlock(twelveRegions, 600).objectBlock({kPoint}), 12,
                regions + nextPoint, {kDamaged1024}),
@@ -243,22 +235,17 @@ std::vector<CountCase> countCases()
 INSTANTIATE_TEST_SUITE_P(Files, MapCountTest, ::testing::ValuesIn(countCases()),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST_F(MapCountTest, MissingFile)
+// A missing file is no failure; one beyond 32-bit offsets is refused before reading.
+TEST_F(MapCountTest, MissingOrTooLargeFile)
 {
     test::LogCapture cap;
     bool failed = true;
     EXPECT_EQ(getDelMAPcount(path("none.MAP"), &cap.log, &failed), 0);
-    EXPECT_EQ(cap.lines(), Lines{"File '" + path("none.MAP") + "' was not  found."});
     EXPECT_FALSE(failed);
-}
-
-TEST_F(MapCountTest, FileBeyond32BitOffsetsIsRefusedBeforeReading)
-{
     MapBuilder().objectBlock({kDeletedPoint}).write(path("big.MAP"));
     std::filesystem::resize_file(path("big.MAP"), 2147483648ull); // sparse
-    test::LogCapture cap;
     EXPECT_EQ(getDelMAPcount(path("big.MAP"), &cap.log), 0);
-    EXPECT_EQ(cap.lines(), Lines{kError + "6 Overflow"});
+    EXPECT_EQ(cap.lines(), (Lines{"File '" + path("none.MAP") + "' was not  found.", kError + "6 Overflow"}));
 }
 
 // Flips the last byte of every record.
