@@ -9,8 +9,7 @@ namespace tabrescue::test {
 
 namespace {
 
-// Style index bytes counted back from the record's last byte: the test's own account, so that a
-// misplaced check in the code under test shows.
+// Style index bytes counted back from the last byte: the test's own account, so a misplaced check shows.
 std::vector<std::size_t> styleBytes(std::uint8_t type)
 {
     if (type == 0x10 || type == 0x11) // font, then the label line's pen
@@ -53,9 +52,8 @@ MapBuilder::MapBuilder() : m_data(1024)
     std::copy(second.begin(), second.end(), m_data.begin() + 512);
     const Bytes point = MapObject::of(0x01, 0x40000001).bytes();
     std::copy(point.begin(), point.end(), m_data.begin() + 532);
-    for (std::size_t at : {304, 316, 320, 324, 328})
-        put32(at, 0);
-    put32(256, 42424242).blockSize(512).styleLimits(10, 10, 10, 10);
+    put32(304, 0).put32(316, 0).put32(320, 0).put32(324, 0).put32(328, 0).put32(256, 42424242);
+    blockSize(512).styleLimits(10, 10, 10, 10);
 }
 
 MapBuilder& MapBuilder::put32(std::size_t at, std::int64_t value)
@@ -100,12 +98,6 @@ MapBuilder& MapBuilder::block(std::uint8_t type, const Bytes& content)
                   content.begin() + std::min<std::ptrdiff_t>(content.size(), 511));
     m_data.resize((m_data.size() + 511) / 512 * 512);
     m_recordStarts.emplace_back();
-    return *this;
-}
-
-MapBuilder& MapBuilder::truncateTo(std::size_t size)
-{
-    m_data.resize(size);
     return *this;
 }
 

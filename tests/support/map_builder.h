@@ -20,10 +20,7 @@ struct MapObject
     std::vector<std::pair<std::size_t, std::uint8_t>> styles; // counted back from the last byte
 
     static MapObject of(std::uint8_t type, std::uint32_t rowField) { return {type, rowField, {}, {}}; }
-    static MapObject raw(std::uint8_t type, std::uint32_t rowField, Bytes body)
-    {
-        return {type, rowField, std::move(body), {}};
-    }
+    static MapObject raw(std::uint8_t type, std::uint32_t row, Bytes body) { return {type, row, body, {}}; }
     MapObject& style(std::size_t beforeLast, std::uint8_t value)
     {
         styles.emplace_back(beforeLast, value);
@@ -47,7 +44,11 @@ class MapBuilder
     MapBuilder& block(std::uint8_t type, const Bytes& content = {});
     // The file ends `keep` bytes into the last block added, or at `size`.
     MapBuilder& truncateLastBlock(std::size_t keep) { return truncateTo(m_data.size() - 512 + keep); }
-    MapBuilder& truncateTo(std::size_t size);
+    MapBuilder& truncateTo(std::size_t size)
+    {
+        m_data.resize(size);
+        return *this;
+    }
 
     std::uint64_t recordOffset(std::size_t block, std::size_t record) const
     {
@@ -64,8 +65,7 @@ class MapBuilder
 // `size` bytes holding runs of little-endian values, each run of one width from its offset.
 struct LeRun
 {
-    std::size_t at;
-    std::size_t width;
+    std::size_t at, width;
     std::vector<std::int64_t> values;
 };
 Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs);

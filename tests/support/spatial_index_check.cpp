@@ -21,11 +21,6 @@ namespace tabrescue::test {
 
 namespace {
 
-std::string str(const map::Box& b)
-{
-    return ::testing::PrintToString(b);
-}
-
 struct Descent
 {
     const Bytes& map;
@@ -56,22 +51,20 @@ struct Descent
         ++shape.levelSizes[depth - 1];
         shape.firstIndexBlock = std::min(shape.firstIndexBlock, offset);
         for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t e = at + 4 + 20 * k;
-            const map::IndexEntry entry{boxAt(e), getLE32(map, e + 16)};
+            const map::IndexEntry entry{boxAt(at + 4 + 20 * k), getLE32(map, at + 20 + 20 * k)};
+            const std::string what =
+                where + " entry " + std::to_string(k) + " " + testing::PrintToString(entry);
             bound = k == 0 ? entry.box : map::unite(bound, entry.box);
-            if (depth < levels) {
-                map::Box child;
-                if (std::string why = visit(entry.child, depth + 1, child); !why.empty())
-                    return why;
-                if (!(child == entry.box))
-                    return where + " entry " + std::to_string(k) + " has " + str(entry.box) + ", its child " +
-                           str(child);
-            } else if (entry.child % 512 != 0 || entry.child >= map.size() ||
-                       map[entry.child] != std::byte{2} || !seen.insert(entry.child).second) {
-                return where + " leaf " + std::to_string(k) + " -> " + std::to_string(entry.child) +
-                       " is no fresh object data block";
-            } else {
+            map::Box child;
+            if (depth == levels) {
+                if (entry.child % 512 != 0 || entry.child >= map.size() || map[entry.child] != std::byte{2} ||
+                    !seen.insert(entry.child).second)
+                    return what + " leads to no fresh object data block";
                 shape.leaves.push_back(entry);
+            } else if (std::string why = visit(entry.child, depth + 1, child); !why.empty()) {
+                return why;
+            } else if (!(child == entry.box)) {
+                return what + " differs from its child's " + testing::PrintToString(child);
             }
         }
         return {};
@@ -101,8 +94,8 @@ struct Descent
         return ::testing::AssertionFailure() << "the index blocks do not fill the file's end, root last";
     const map::Box header = descent.boxAt(272);
     if (!(map::unite(header, rootBox) == header))
-        return ::testing::AssertionFailure()
-               << "header box " << str(header) << " misses the root's " << str(rootBox);
+        return ::testing::AssertionFailure() << "header box " << testing::PrintToString(header)
+                                             << " misses the root's " << testing::PrintToString(rootBox);
     return ::testing::AssertionSuccess();
 }
 
