@@ -86,6 +86,7 @@ struct RecoverCase
     std::optional<map::Box> headerBox = {};
     std::vector<map::IndexEntry> leaves = {};
     std::vector<std::size_t> levelSizes = {}; // root level first; empty: no index
+    Lines listing = {};                       // checked when given
     friend void PrintTo(const RecoverCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -114,6 +115,9 @@ TEST_P(MapRecoverTest, WritesResultTable)
     EXPECT_EQ(r.count, c.deleted);
     EXPECT_EQ(r.tabPath, result("TAB"));
     EXPECT_EQ(cap.lines(), c.lines);
+    if (!c.listing.empty()) {
+        EXPECT_EQ(cap.listing, c.listing);
+    }
 
     // The input renumbered, the named style bytes reset, the counts rewritten and the index named,
     // padded with zeros up to the index; the header's box from the index expectation.
@@ -153,9 +157,10 @@ TEST_P(MapRecoverTest, WritesResultTable)
 
 RecoverCase rc(const char* name, MapBuilder map, std::vector<MapResultRow> rows,
                std::vector<std::uint64_t> reset, std::array<std::int32_t, 4> counts, std::int32_t deleted = 0,
-               Lines lines = {})
+               Lines lines = {}, Lines listing = {})
 {
-    return {name, std::move(map), std::move(rows), std::move(reset), counts, deleted, std::move(lines)};
+    return {name, std::move(map), std::move(rows), std::move(reset), counts, deleted, lines, {}, {},
+            {},   listing};
 }
 
 MapBuilder limited(std::uint8_t limit)
@@ -198,7 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
                .objectBlock({kPoint, MapObject::raw(0x1D, 0x40000009, Bytes(40, std::byte{0xFF})), kPoint})
                .objectBlock({MapObject::of(0x0B, 0x80000003)}),
            {{1044, 4, "  01"}, {1054, 9, "DU1D"}, {1556, 3, "D 0B"}}, {}, {1, 1, 0, 0}, 2,
-           {"!!! Found unknown element type: offset: 00001054 element: &H1D"}),
+           {"!!! Found unknown element type: offset: 00001054 element: &H1D"},
+           {"Del?\tRowId_old\tRowId_new\tMI offset \tType", " \t00000004\t00000001\t00001044\t  01",
+            "D\t00000009\t00000002\t00001054\tDU1D", "D\t00000003\t00000003\t00001556\tD 0B"}),
         // Class none: no style check, no count. Unknown length inside a class range: counted in its
         // class, no byte of it checked.
         rc("LimitsZeroClassNoneAndUnknownInRange",
@@ -355,17 +362,6 @@ INSTANTIATE_TEST_SUITE_P(
                .truncateLastBlock(6),
            {{2068, 1, "  00"}}, {}, {}, {}, {})),
     [](const auto& i) { return std::string(i.param.name); });
-
-TEST_F(MapRecoverTest, ListingLines)
-{
-    const mapinfoTableFilesPull t = table(
-        MapBuilder().objectBlock({MapObject::of(0x0E, 0x40000007), MapObject::raw(0x1D, 12, Bytes(9))}));
-    test::LogCapture cap;
-    doDelMAP_ID_recover(t, &cap.log);
-    EXPECT_EQ(cap.listing,
-              (Lines{"Del?\tRowId_old\tRowId_new\tMI offset \tType", "D\t00000007\t00000001\t00001044\tD 0E",
-                     " \t00000012\t00000002\t00001085\t U1D"}));
-}
 
 // Refused before any result file exists; the working copy is never changed.
 TEST_F(MapRecoverTest, RefusedWorkingCopies)
