@@ -78,11 +78,6 @@ def wkb(geometry):
     return bytes(geometry.ExportToIsoWkb()) if geometry is not None else None
 
 
-def rectangle(x0, y0, x1, y1):
-    return ogr.CreateGeometryFromWkt("POLYGON ((%r %r, %r %r, %r %r, %r %r, %r %r))"
-                                     % (x0, y0, x1, y0, x1, y1, x0, y1, x0, y0))
-
-
 def filter_mismatches(path, features, count, seed):
     """Reads the table through `count` random spatial filters and compares each with brute force over
     `features` (from read_features). Returns [rectangles that should find something, wrong rectangles,
@@ -104,7 +99,8 @@ def filter_mismatches(path, features, count, seed):
             rw, rh = w * 10 ** rng.uniform(-4, 0), h * 10 ** rng.uniform(-4, 0)
             cx, cy = rng.choice(centres) if rng.random() < 0.7 else (rng.uniform(x0, x1), rng.uniform(y0, y1))
             r = (cx - rw / 2, cy - rh / 2, cx + rw / 2, cy + rh / 2)
-            window = rectangle(*r)
+            window = ogr.CreateGeometryFromWkt("POLYGON ((%r %r, %r %r, %r %r, %r %r, %r %r))" % (
+                r[0], r[1], r[2], r[1], r[2], r[3], r[0], r[3], r[0], r[1]))
             truth = {fid for fid, e in boxes.items() if e[0] <= r[2] and e[1] >= r[0] and e[2] <= r[3]
                      and e[3] >= r[1] and features[fid][1].Intersects(window)}
             layer.SetSpatialFilterRect(*r)

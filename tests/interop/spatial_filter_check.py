@@ -51,26 +51,20 @@ def unite(a, b):
     return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
 
 
-def ordered(x1, y1, x2, y2):
-    return (min(x1, x2), min(y1, y2), max(x1, x2), max(y1, y2))
-
-
 def record_box(m, rec, code, centre, wrong_rule):
     _, points, at = RECORDS[code]
     at += rec
-    short = code % 3 == 1
-    if points == 0 and not short:
-        return ordered(*(num(m, at + 4 * i, "<i") for i in range(4)))
-    if points == 0:  # 16-bit box relative to the record's own origin; the wrong rule takes the block centre
-        base = centre if wrong_rule else (num(m, at, "<i"), num(m, at + 4, "<i"))
-        v = [num(m, at + 8 + 2 * i, "<h") for i in range(4)]
-        return ordered(sat(base[0] + v[0]), sat(base[1] + v[1]), sat(base[0] + v[2]), sat(base[1] + v[3]))
-    if short:
-        pts = [(sat(centre[0] + num(m, at + 4 * i, "<h")), sat(centre[1] + num(m, at + 4 * i + 2, "<h")))
-               for i in range(points)]
-    else:
-        pts = [(num(m, at + 8 * i, "<i"), num(m, at + 8 * i + 4, "<i")) for i in range(points)]
-    return (min(p[0] for p in pts), min(p[1] for p in pts), max(p[0] for p in pts), max(p[1] for p in pts))
+    if code % 3 != 1:  # 32-bit coordinates; an origin and a box are two points
+        pts = [(num(m, at + 8 * i, "<i"), num(m, at + 8 * i + 4, "<i")) for i in range(points or 2)]
+    else:  # 16-bit offsets from the block centre, or from the record's own origin before its box
+        base = centre
+        if points == 0:
+            base = centre if wrong_rule else (num(m, at, "<i"), num(m, at + 4, "<i"))
+            at += 8
+        pts = [(sat(base[0] + num(m, at + 4 * i, "<h")), sat(base[1] + num(m, at + 4 * i + 2, "<h")))
+               for i in range(points or 2)]
+    xs, ys = zip(*pts)
+    return (min(xs), min(ys), max(xs), max(ys))
 
 
 def walk(m, wrong_rule=False):
