@@ -16,11 +16,11 @@ target_link_libraries(map_recover_tool PRIVATE tabrescue_core tabrescue_options)
 
 set(spatial_filter_check ${CMAKE_CURRENT_LIST_DIR}/spatial_filter_check.py)
 add_test(NAME interop.spatial_filter
-         COMMAND ${TABRESCUE_GDAL_PYTHON} ${spatial_filter_check} suite --tool $<TARGET_FILE:map_recover_tool>
+         COMMAND ${TABRESCUE_GDAL_PYTHON} ${spatial_filter_check} --tool $<TARGET_FILE:map_recover_tool>
                  --workdir ${CMAKE_CURRENT_BINARY_DIR}/spatial_filter)
 # The same suite with a deliberately wrong box rule must fail, or it proves nothing.
 add_test(NAME interop.spatial_filter_catches_wrong_rule
-         COMMAND ${TABRESCUE_GDAL_PYTHON} ${spatial_filter_check} suite --tool $<TARGET_FILE:map_recover_tool>
+         COMMAND ${TABRESCUE_GDAL_PYTHON} ${spatial_filter_check} --tool $<TARGET_FILE:map_recover_tool>
                  --workdir ${CMAKE_CURRENT_BINARY_DIR}/spatial_filter_wrong --wrong-rule)
 set_tests_properties(interop.spatial_filter interop.spatial_filter_catches_wrong_rule
                      PROPERTIES LABELS interop TIMEOUT 900)
