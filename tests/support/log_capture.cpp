@@ -7,6 +7,19 @@ LogCapture::LogCapture()
     log.setListingHook([this](std::string_view line) { listing.emplace_back(line); });
 }
 
+LogCapture::LogCapture(const LogCapture& other) : LogCapture()
+{
+    *this = other;
+}
+
+LogCapture& LogCapture::operator=(const LogCapture& other)
+{
+    log = other.log;
+    listing = other.listing;
+    log.setListingHook([this](std::string_view line) { listing.emplace_back(line); });
+    return *this;
+}
+
 std::vector<std::string> LogCapture::lines() const
 {
     std::vector<std::string> out;
