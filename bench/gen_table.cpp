@@ -35,7 +35,7 @@ template <class T> bool parseNumber(std::string_view text, T& out)
 int main(int argc, char** argv)
 {
     using namespace tabrescue::bench;
-    TableSpec spec;
+    TableRecipe recipe;
     std::string name = "bench";
     std::string folder;
     for (int i = 1; i < argc; ++i) {
@@ -54,19 +54,19 @@ int main(int argc, char** argv)
         const std::string_view value = argv[++i];
         bool ok = true;
         if (arg == "--rows")
-            ok = parseNumber(value, spec.rows);
+            ok = parseNumber(value, recipe.rows);
         else if (arg == "--seed")
-            ok = parseNumber(value, spec.seed);
+            ok = parseNumber(value, recipe.seed);
         else if (arg == "--name")
             name = value;
         else if (arg == "--deleted-rows")
-            ok = parseNumber(value, spec.deletedRowsPermille) && spec.deletedRowsPermille <= 1000;
+            ok = parseNumber(value, recipe.deletedRowsPermille) && recipe.deletedRowsPermille <= 1000;
         else if (arg == "--erased-objects")
-            ok = parseNumber(value, spec.erasedObjectsPermille) && spec.erasedObjectsPermille <= 1000;
+            ok = parseNumber(value, recipe.erasedObjectsPermille) && recipe.erasedObjectsPermille <= 1000;
         else if (arg == "--style-over")
-            ok = parseNumber(value, spec.styleOverLimitPermille) && spec.styleOverLimitPermille <= 1000;
+            ok = parseNumber(value, recipe.styleOverLimitPermille) && recipe.styleOverLimitPermille <= 1000;
         else if (arg == "--garbage-blocks")
-            ok = parseNumber(value, spec.garbageBlocks);
+            ok = parseNumber(value, recipe.garbageBlocks);
         else
             ok = false;
         if (!ok || name.empty())
@@ -75,14 +75,14 @@ int main(int argc, char** argv)
     if (folder.empty())
         return usage(std::cerr, 2);
     // Row numbers live in 30 bits of the row field; files must stay below 2 GiB.
-    if (spec.rows > 8000000) {
+    if (recipe.rows > 8000000) {
         std::cerr << "tabrescue-gen-table: at most 8000000 rows\n";
         return 2;
     }
 
     try {
         std::filesystem::create_directories(folder);
-        std::cout << writeSyntheticTable(folder, name, spec).json();
+        std::cout << writeSyntheticTable(folder, name, recipe).json();
     } catch (const std::exception& e) {
         std::cerr << "tabrescue-gen-table: " << e.what() << "\n";
         return 1;

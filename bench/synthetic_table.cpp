@@ -139,11 +139,11 @@ bool chance(std::uint64_t seed, std::uint64_t salt, std::uint32_t row, std::uint
 {
     return mix(seed ^ mix(salt ^ row)) % 1000 < permille;
 }
-bool rowDeleted(const TableSpec& s, std::uint32_t row)
+bool rowDeleted(const TableRecipe& s, std::uint32_t row)
 {
     return chance(s.seed, 0x0D, row, s.deletedRowsPermille);
 }
-bool objectDeleted(const TableSpec& s, std::uint32_t row)
+bool objectDeleted(const TableRecipe& s, std::uint32_t row)
 {
     return rowDeleted(s, row) || chance(s.seed, 0x0E, row, s.erasedObjectsPermille);
 }
@@ -219,7 +219,7 @@ std::string tabText()
     return t;
 }
 
-void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
+void writeDat(const std::string& path, const TableRecipe& recipe, TableSummary& sum)
 {
     Output out(path);
     std::array<std::byte, kDatHeaderLength> header{};
@@ -227,7 +227,7 @@ void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
     header[1] = std::byte{124}; // 2024-05-17
     header[2] = std::byte{5};
     header[3] = std::byte{17};
-    put32(&header[4], spec.rows);
+    put32(&header[4], recipe.rows);
     put16(&header[8], kDatHeaderLength);
     put16(&header[10], kRecordLength);
     std::size_t at = 32;
@@ -242,11 +242,11 @@ void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
 
     static constexpr std::array<std::string_view, 6> kKinds{"road",  "parcel", "building",
                                                             "river", "fence",  "survey point"};
-    Random rnd(mix(spec.seed ^ 0xDA7));
+    Random rnd(mix(recipe.seed ^ 0xDA7));
     std::array<std::byte, kRecordLength> row{};
-    for (std::uint32_t k = 1; k <= spec.rows; ++k) {
+    for (std::uint32_t k = 1; k <= recipe.rows; ++k) {
         std::memset(row.data(), ' ', row.size());
-        const bool deleted = rowDeleted(spec, k);
+        const bool deleted = rowDeleted(recipe, k);
         row[0] = std::byte{deleted ? kDatDeleted : kDatLive};
         sum.deletedRows += deleted ? 1 : 0;
         char* text = reinterpret_cast<char*>(row.data());
@@ -277,7 +277,7 @@ void writeDat(const std::string& path, const TableSpec& spec, TableSummary& sum)
     }
     const std::byte end{kDatEnd};
     out.write(&end, 1);
-    sum.rows = spec.rows;
+    sum.rows = recipe.rows;
     sum.datBytes = out.written();
     out.close();
 }
@@ -302,9 +302,9 @@ struct Bounds
 class MapWriter
 {
   public:
-    MapWriter(const std::string& mapPath, const std::string& idPath, const TableSpec& spec, TableSummary& sum)
-        : m_mapPath(mapPath), m_map(mapPath), m_id(idPath), m_spec(spec), m_sum(sum),
-          m_rnd(mix(spec.seed ^ 0x3A9))
+    MapWriter(const std::string& mapPath, const std::string& idPath, const TableRecipe& recipe, TableSummary& sum)
+        : m_mapPath(mapPath), m_map(mapPath), m_id(idPath), m_recipe(recipe), m_sum(sum),
+          m_rnd(mix(recipe.seed ^ 0x3A9))
     {
         std::array<std::byte, kFirstDataBlock> start{};
         m_map.write(start.data(), start.size()); // the header is written last, in place
@@ -318,10 +318,10 @@ class MapWriter
     {
         std::uint32_t row = 1;
         std::uint32_t garbageDone = 0;
-        while (row <= m_spec.rows) {
+        while (row <= m_recipe.rows) {
             // Garbage blocks stand at even intervals through the file.
-            while (garbageDone < m_spec.garbageBlocks && std::uint64_t{row} * (m_spec.garbageBlocks + 1) >=
-                                                             std::uint64_t{garbageDone + 1} * m_spec.rows) {
+            while (garbageDone < m_recipe.garbageBlocks && std::uint64_t{row} * (m_recipe.garbageBlocks + 1) >=
+                                                             std::uint64_t{garbageDone + 1} * m_recipe.rows) {
                 otherBlock(kGarbageBlockType);
                 ++garbageDone;
                 ++m_sum.garbageBlocks;
@@ -333,7 +333,7 @@ class MapWriter
             }
             row = objectBlock(row);
         }
-        while (garbageDone < m_spec.garbageBlocks) {
+        while (garbageDone < m_recipe.garbageBlocks) {
             otherBlock(kGarbageBlockType);
             ++garbageDone;
             ++m_sum.garbageBlocks;
@@ -387,7 +387,7 @@ class MapWriter
         const std::int32_t cx = m_rnd.between(-1000000000, 1000000000);
         const std::int32_t cy = m_rnd.between(-1000000000, 1000000000);
         std::size_t used = 0;
-        while (row <= m_spec.rows) {
+        while (row <= m_recipe.rows) {
             if (m_nextType == nullptr)
                 m_nextType = &pickType();
             const ObjectType& t = *m_nextType;
@@ -398,7 +398,7 @@ class MapWriter
             writeObject(t, &block[at], row, cx, cy, at);
             const std::uint64_t offset = m_offset + at;
             std::array<std::byte, 4> id{};
-            put32(id.data(), objectDeleted(m_spec, row) ? 0 : static_cast<std::int64_t>(offset));
+            put32(id.data(), objectDeleted(m_recipe, row) ? 0 : static_cast<std::int64_t>(offset));
             m_id.write(id.data(), id.size());
             used += t.length;
             ++row;
@@ -501,7 +501,7 @@ class MapWriter
     void writeObject(const ObjectType& t, std::byte* r, std::uint32_t row, std::int32_t cx, std::int32_t cy,
                      std::size_t recordAt)
     {
-        const bool deleted = objectDeleted(m_spec, row);
+        const bool deleted = objectDeleted(m_recipe, row);
         std::uint32_t rowField = row;
         if (deleted) {
             static constexpr std::array<std::uint32_t, 3> kMarks{0x40000000u, 0x80000000u, kDeletedMask};
@@ -524,7 +524,7 @@ class MapWriter
         const std::int32_t oy = y0 + (y1 - y0) / 2;
         const bool c = t.compressed;
         std::byte* last = r + t.length - 1;
-        const bool over = m_rnd.permille(m_spec.styleOverLimitPermille);
+        const bool over = m_rnd.permille(m_recipe.styleOverLimitPermille);
 
         switch (t.shape) {
         case Shape::None:
@@ -670,7 +670,7 @@ class MapWriter
     std::string m_mapPath;
     Output m_map;
     Output m_id;
-    const TableSpec& m_spec;
+    const TableRecipe& m_recipe;
     TableSummary& m_sum;
     Random m_rnd;
     std::uint32_t m_typeWeights = 0;
@@ -725,7 +725,7 @@ std::string TableSummary::json() const
 }
 
 TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName,
-                                 const TableSpec& spec)
+                                 const TableRecipe& recipe)
 {
     TableSummary sum;
     const std::string stem = (std::filesystem::path(folder) / baseName).string();
@@ -735,8 +735,8 @@ TableSummary writeSyntheticTable(const std::string& folder, const std::string& b
         tab.write(tabText());
         tab.close();
     }
-    writeDat(stem + ".DAT", spec, sum);
-    MapWriter(stem + ".MAP", stem + ".ID", spec, sum).run();
+    writeDat(stem + ".DAT", recipe, sum);
+    MapWriter(stem + ".MAP", stem + ".ID", recipe, sum).run();
     return sum;
 }
 

@@ -9,7 +9,7 @@
 
 namespace tabrescue::bench {
 
-struct TableSpec
+struct TableRecipe
 {
     std::uint32_t rows = 10000;
     std::uint64_t seed = 1;
@@ -52,6 +52,6 @@ struct TableSummary
 // Writes folder/baseName.{TAB,DAT,MAP,ID}, replacing files of those names. Throws
 // std::runtime_error when a file cannot be written.
 TableSummary writeSyntheticTable(const std::string& folder, const std::string& baseName,
-                                 const TableSpec& spec);
+                                 const TableRecipe& recipe);
 
 } // namespace tabrescue::bench
