@@ -178,16 +178,13 @@ AppendWriter::AppendWriter(BinaryFile& file, std::uint64_t startPos, std::size_t
 
 void AppendWriter::appendSlow(std::span<const std::byte> data)
 {
-    if (data.size() > m_capacity - m_used)
+    if (data.size() >= m_capacity) { // too large to be worth buffering
         flush();
-    if (data.size() >= m_capacity) {
         m_file.writeAt(m_pos, data);
         m_pos += data.size();
         return;
     }
-    m_buf.ensure(m_capacity);
-    std::memcpy(m_buf.data() + m_used, data.data(), data.size());
-    m_used += data.size();
+    std::memcpy(appendInPlace(data.size()).data(), data.data(), data.size());
 }
 
 void AppendWriter::makeRoom(std::size_t n)
