@@ -6,13 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   scripts/install-deps.sh gui >&2
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --preset default >/dev/null
   cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tabrescue-gui >&2
   exec build/tabrescue-gui
 fi
 scripts/install-deps.sh build >&2
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset default >/dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tabrescue >&2
 if [ $# -gt 0 ]; then
   exec build/tabrescue "$@"

@@ -42,7 +42,7 @@ die() {
 
 # --- build ------------------------------------------------------------------------------------
 say "building in $build"
-cmake -S "$root" -B "$build" -DTABRESCUE_BENCH=ON >/dev/null
+(cd "$root" && cmake --preset bench -B "$build" >/dev/null)
 targets=(tabrescue tabrescue-gen-table tabrescue-stage-bench)
 [ $tiny -eq 1 ] && targets+=(bench_tests)
 # The window's benchmark exists only where the window is built (Qt 6 with Qt Test).

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "map/map_count.h"

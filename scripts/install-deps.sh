@@ -10,7 +10,7 @@ case "${1:-build}" in
   build) ;;
   gui) want+=(qt6-base-dev) ;;
   test) want+=(qt6-base-dev gdal-bin python3-gdal clang libclang-rt-14-dev
-               g++-mingw-w64-x86-64-posix googletest wine64 python3 libbenchmark-dev time) ;;
+               g++-mingw-w64-x86-64-posix googletest wine64 python3 libbenchmark-dev time gcovr) ;;
   *) echo "usage: $0 build|gui|test" >&2; exit 2 ;;
 esac
 

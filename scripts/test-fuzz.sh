@@ -15,9 +15,7 @@ seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
 root=$PWD/build-fuzz
 
-CC=clang CXX=clang++ cmake -S . -B "$root" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABRESCUE_GUI=OFF \
-  -DTABRESCUE_SANITIZE=ON -DTABRESCUE_FUZZ=ON "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link" \
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" >/dev/null
+cmake --preset fuzz >/dev/null
 targets=$(cmake --build "$root" --target help | sed -n 's/^\.\.\. \([a-z_]*\)_fuzz$/\1/p' | sort)
 if [ -z "$targets" ]; then
   echo "no fuzz targets yet"

@@ -5,8 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABRESCUE_SANITIZE=ON \
-      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build-asan -j "$jobs"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"

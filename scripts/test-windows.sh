@@ -12,8 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 started=$SECONDS
 
 # -O1: a third less compile time than -O2; the Linux build already tests the optimised code.
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTABRESCUE_GUI=OFF \
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" >/dev/null
+cmake --preset mingw -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs"
 built=$SECONDS
 
@@ -63,7 +62,7 @@ tested=$SECONDS
 
 # Whole runs of tabrescue.exe with Windows paths against the Linux command line.
 cmake --build build --target tabrescue >/dev/null 2>&1 ||
-  { cmake -S . -B build >/dev/null && cmake --build build --target tabrescue >/dev/null; }
+  { cmake --preset default >/dev/null && cmake --build build --target tabrescue >/dev/null; }
 if ! scripts/compare-windows-runs.py build/tabrescue "$build/tabrescue.exe" "$wine" examples "$work"; then
   failed=1
 fi

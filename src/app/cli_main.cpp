@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "dat/dat_count.h"
+#include "io/file_system.h"
+#include "io/platform.h"
 #include "map/map_count.h"
-#include "table/file_system.h"
-#include "table/platform.h"
+#include "recovery/run.h"
 #include "table/working_copy.h"
 
 namespace {

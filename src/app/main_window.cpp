@@ -26,7 +26,7 @@
 #include "choosers/common_dlg.h"
 #include "choosers/qt_dialogs.h"
 #include "choosers/shell_browse.h"
-#include "table/file_system.h"
+#include "io/file_system.h"
 
 namespace tabrescue {
 

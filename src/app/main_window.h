@@ -8,8 +8,8 @@
 
 #include <QWidget>
 
-#include "app/run.h"
 #include "choosers/dialog_backend.h"
+#include "recovery/run.h"
 
 class QCheckBox;
 class QLabel;

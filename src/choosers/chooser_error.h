@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "table/recover_error.h"
+#include "base/recover_error.h"
 
 namespace tabrescue {
 

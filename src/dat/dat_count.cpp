@@ -2,11 +2,11 @@
 
 #include <array>
 
-#include "app/run_log.h"
-#include "dat/dat_layout.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
+#include "base/byte_order.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
+#include "io/file_system.h"
+#include "table/dat_layout.h"
 
 namespace tabrescue {
 

@@ -5,13 +5,12 @@
 #include <limits>
 #include <vector>
 
-#include "app/run_log.h"
-#include "dat/dat_layout.h"
-#include "dat/tab_text.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
-#include "table/working_copy.h"
+#include "base/byte_order.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
+#include "io/file_system.h"
+#include "table/dat_layout.h"
+#include "table/tab_text.h"
 
 namespace tabrescue {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "table/recover_result.h"
+#include "base/recover_result.h"
 #include "table/table_files.h"
 
 namespace tabrescue {

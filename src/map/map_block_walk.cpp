@@ -3,68 +3,17 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/run_log.h"
+#include "base/byte_order.h"
+#include "base/recover_error.h"
+#include "base/run_log.h"
+#include "base/text_format.h"
+#include "io/file_system.h"
 #include "map/map_layout.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
+#include "map/map_object_types.h"
 
 namespace tabrescue {
 
-std::int16_t getGeoTypeLength(std::uint8_t geoType, RunLog* log, std::uint64_t offset)
-{
-    const std::int16_t length = map::geoType(geoType).length;
-    if (length == 0) {
-        std::string line = "!!! Found unknown element type: offset: ";
-        map::appendDecimal(line, offset, 8);
-        line += " element: &H";
-        map::appendHex(line, geoType);
-        LogStr_to_TxtBox(log, line, "");
-    }
-    return length;
-}
-
-std::string getGeoTypeName(std::uint8_t geoType)
-{
-    const std::string_view name = map::geoType(geoType).name;
-    if (!name.empty())
-        return std::string(name);
-    std::string s = "Unknown Type(&H";
-    map::appendHex(s, geoType);
-    s += ')';
-    return s;
-}
-
 namespace map {
-
-void appendDecimal(std::string& out, std::uint64_t value, int digits)
-{
-    char buf[24];
-    int n = 0;
-    do {
-        buf[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (int i = n; i < digits; ++i)
-        out += '0';
-    while (n > 0)
-        out += buf[--n];
-}
-
-void appendHex(std::string& out, std::uint32_t value, int digits)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    char buf[8];
-    int n = 0;
-    do {
-        buf[n++] = kDigits[value & 0xFu];
-        value >>= 4;
-    } while (value != 0);
-    for (int i = n; i < digits; ++i)
-        out += '0';
-    while (n > 0)
-        out += buf[--n];
-}
 
 void checkWalkable(std::span<const std::byte> head, std::uint64_t fileSize)
 {

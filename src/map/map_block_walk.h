@@ -5,25 +5,14 @@
 #include <span>
 #include <string>
 
-#include "table/file_system.h"
+#include "io/binary_file.h"
 
 namespace tabrescue {
 
 class BinaryFile;
 class RunLog;
 
-// Record length of a type code; 0 for a code without a known length, after writing the line
-// "!!! Found unknown element type: offset: 00001044 element: &H1D".
-std::int16_t getGeoTypeLength(std::uint8_t geoType, RunLog* log, std::uint64_t offset);
-// Display name of a type code; "Unknown Type(&H1D)" for a code not in the table.
-std::string getGeoTypeName(std::uint8_t geoType);
-
 namespace map {
-
-// Decimal with at least `digits` digits.
-void appendDecimal(std::string& out, std::uint64_t value, int digits = 0);
-// Upper-case hexadecimal, at least `digits` digits.
-void appendHex(std::string& out, std::uint32_t value, int digits = 1);
 
 // One object record as the walk meets it.
 struct MapRecord

@@ -1,10 +1,12 @@
 #include "map/map_count.h"
 
-#include "app/run_log.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
+#include "base/text_format.h"
+#include "io/file_system.h"
 #include "map/map_block_walk.h"
 #include "map/map_layout.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
+#include "map/map_object_types.h"
 
 namespace tabrescue {
 
@@ -23,11 +25,11 @@ class DeletedCounter : public map::BlockVisitor
             ++m_count;
         if (m_log != nullptr && m_log->wantsListing()) {
             std::string line = deleted ? " D: RowId := " : "  : RowId := ";
-            map::appendDecimal(line, row);
+            appendDecimal(line, row);
             line += " MAP file offset := ";
-            map::appendDecimal(line, rec.offset, 8);
+            appendDecimal(line, rec.offset, 8);
             line += " geoType := &H";
-            map::appendHex(line, rec.code);
+            appendHex(line, rec.code);
             line += " (";
             line += getGeoTypeName(rec.code);
             line += ')';
@@ -35,7 +37,7 @@ class DeletedCounter : public map::BlockVisitor
         }
         if (rec.length == 0) {
             std::string line = " *: RowId := ";
-            map::appendDecimal(line, row);
+            appendDecimal(line, row);
             line += " unknow data type - unknow binary length ALL objects in current 'ODBlock' are ignored! "
                     "Goto Next 'ODBlock'.";
             ExportLog(m_log, line, 0);

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
-#include "dat/dat_layout.h"
+#include "base/byte_order.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
+#include "base/text_format.h"
+#include "io/file_system.h"
 #include "map/map_block_walk.h"
 #include "map/map_layout.h"
+#include "map/map_object_types.h"
 #include "map/map_result_files.h"
 #include "map/map_spatial_index.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
+#include "table/dat_layout.h"
 
 namespace tabrescue {
 
@@ -59,7 +61,7 @@ class GeometryRecovery : public map::BlockVisitor
         if (type != map::kHandRepairBlock)
             return;
         std::string line = "Block &H04 at offset ";
-        map::appendDecimal(line, offset + 1, 8);
+        appendDecimal(line, offset + 1, 8);
         line += " found. Handelmade operations are needful.";
         LogStr_to_TxtBox(m_log, line, "");
     }
@@ -105,11 +107,11 @@ class GeometryRecovery : public map::BlockVisitor
     {
         std::string line(1, status[0]);
         line += '\t';
-        map::appendDecimal(line, rowIdOld, 8);
+        appendDecimal(line, rowIdOld, 8);
         line += '\t';
-        map::appendDecimal(line, rowIdNew, 8);
+        appendDecimal(line, rowIdNew, 8);
         line += '\t';
-        map::appendDecimal(line, rec.offset, 8);
+        appendDecimal(line, rec.offset, 8);
         line += '\t';
         line.append(status.data(), status.size());
         ExportLog(m_log, line, 1);

@@ -1,7 +1,7 @@
 #include "map/map_result_files.h"
 
-#include "table/recover_error.h"
-#include "table/text_case.h"
+#include "base/recover_error.h"
+#include "base/text_case.h"
 
 namespace tabrescue {
 

@@ -3,9 +3,9 @@
 #include <array>
 #include <limits>
 
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
+#include "base/byte_order.h"
+#include "base/recover_error.h"
+#include "io/file_system.h"
 
 namespace tabrescue::map {
 

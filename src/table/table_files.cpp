@@ -1,8 +1,9 @@
 #include "table/table_files.h"
 
-#include "table/file_system.h"
-#include "table/recover_error.h"
-#include "table/text_case.h"
+#include "base/recover_error.h"
+#include "base/text_case.h"
+#include "io/file_system.h"
+#include "io/paths.h"
 
 namespace tabrescue {
 

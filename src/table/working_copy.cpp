@@ -4,12 +4,13 @@
 #include <array>
 #include <vector>
 
-#include "app/run_log.h"
-#include "dat/tab_text.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
-#include "table/platform.h"
-#include "table/text_case.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
+#include "base/text_case.h"
+#include "io/file_system.h"
+#include "io/paths.h"
+#include "io/platform.h"
+#include "table/tab_text.h"
 
 namespace tabrescue {
 
@@ -279,14 +280,6 @@ std::optional<mapinfoTableFilesPull> createTempMiTabCopy(const mapinfoTableFiles
         work = std::move(copy);
     });
     return work;
-}
-
-BinaryFile createFreshFile(const std::string& path)
-{
-    FileSystem& fs = fileSystem();
-    if (fs.fileExists(path))
-        fs.deleteFile(path);
-    return fs.createExclusive(path);
 }
 
 void setGuidRandomSource(RandomSource source)

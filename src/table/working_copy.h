@@ -29,10 +29,6 @@ std::string mapinfoTabMove(const std::string& srcTab, const std::string& dstTab,
 std::optional<mapinfoTableFilesPull> createTempMiTabCopy(const mapinfoTableFilesPull& table, bool dropIndex,
                                                          RunLog* log);
 
-// Removes the file that stands at path (letter case ignored; a link itself, never its target) and
-// creates it anew, exclusively: fails when anything else takes the name in between.
-BinaryFile createFreshFile(const std::string& path);
-
 // Where GUIDs get their random bits; tests install a fixed source, nullptr restores the system's.
 using RandomSource = std::function<void(std::span<std::byte>)>;
 void setGuidRandomSource(RandomSource source);

@@ -2,15 +2,15 @@
 
 #include <filesystem>
 
+#include "base/recover_error.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
-#include "dat/tab_text.h"
+#include "io/file_system.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
+#include "table/tab_text.h"
 
 namespace tabrescue {
 namespace {

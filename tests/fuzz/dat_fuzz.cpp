@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_log.h"
+#include "base/byte_order.h"
+#include "base/run_log.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "fuzz/fuzz_support.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
+#include "io/file_system.h"
 #include "table/table_files.h"
 
 namespace {

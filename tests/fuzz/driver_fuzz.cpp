@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run.h"
 #include "fuzz/fuzz_support.h"
+#include "recovery/run.h"
 #include "support/test_frontend.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

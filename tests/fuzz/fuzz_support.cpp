@@ -7,8 +7,8 @@
 #include <iterator>
 #include <random>
 
+#include "io/file_system.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
 
 namespace tabrescue::fuzz {
 

@@ -2,11 +2,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "fuzz/fuzz_support.h"
+#include "io/file_system.h"
 #include "map/map_count.h"
 #include "map/map_recover.h"
-#include "table/file_system.h"
 #include "table/table_files.h"
 
 namespace {

@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "dat/tab_text.h"
+#include "base/recover_error.h"
 #include "fuzz/fuzz_support.h"
-#include "table/recover_error.h"
+#include "table/tab_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

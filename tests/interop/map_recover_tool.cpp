@@ -2,7 +2,7 @@
 // spatial-filter check drives it on tables that GDAL wrote.
 #include <iostream>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "map/map_recover.h"
 #include "table/table_files.h"
 

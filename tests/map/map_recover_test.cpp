@@ -3,14 +3,14 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/recover_error.h"
+#include "base/text_case.h"
 #include "map/map_recover.h"
 #include "map/map_result_files.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
 #include "support/spatial_index_check.h"
 #include "support/temp_dir.h"
-#include "table/recover_error.h"
-#include "table/text_case.h"
 
 namespace tabrescue {
 namespace {

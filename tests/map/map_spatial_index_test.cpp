@@ -3,12 +3,12 @@
 #include <climits>
 #include <tuple>
 
+#include "base/recover_error.h"
+#include "io/file_system.h"
 #include "map/map_spatial_index.h"
 #include "support/map_builder.h"
 #include "support/spatial_index_check.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
 
 namespace tabrescue::map {
 

@@ -3,14 +3,16 @@
 #include <map>
 #include <sstream>
 
+#include "base/recover_error.h"
+#include "base/text_format.h"
+#include "io/file_system.h"
 #include "map/map_block_walk.h"
 #include "map/map_count.h"
 #include "map/map_layout.h"
+#include "map/map_object_types.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
 
 namespace tabrescue {
 namespace {
@@ -23,7 +25,7 @@ using Lines = std::vector<std::string>;
 std::string hex(unsigned v)
 {
     std::string s;
-    map::appendHex(s, v);
+    appendHex(s, v);
     return s;
 }
 

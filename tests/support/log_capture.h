@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 namespace tabrescue::test {
 

@@ -2,8 +2,8 @@
 
 #include <random>
 
+#include "io/platform.h"
 #include "support/files.h"
-#include "table/platform.h"
 
 namespace tabrescue::test {
 

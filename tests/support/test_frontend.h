@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "recovery/run.h"
 #include "support/log_capture.h"
 
 namespace tabrescue::test {

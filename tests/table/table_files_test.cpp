@@ -2,9 +2,10 @@
 
 #include <sstream>
 
+#include "io/file_system.h"
+#include "io/paths.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
 #include "table/table_files.h"
 
 namespace tabrescue {

@@ -4,13 +4,14 @@
 #include <fstream>
 #include <functional>
 
-#include "dat/tab_text.h"
+#include "base/recover_error.h"
+#include "io/file_system.h"
+#include "io/paths.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
+#include "table/tab_text.h"
 #include "table/working_copy.h"
 
 namespace tabrescue {

@@ -2,14 +2,15 @@
 
 #include <filesystem>
 
-#include "app/run.h"
-#include "dat/tab_text.h"
+#include "io/file_system.h"
+#include "io/paths.h"
+#include "recovery/run.h"
 #include "support/files.h"
 #include "support/map_builder.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
 #include "support/test_frontend.h"
-#include "table/file_system.h"
+#include "table/tab_text.h"
 
 namespace tabrescue {
 namespace {

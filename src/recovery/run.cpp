@@ -1,8 +1,9 @@
-#include "app/run.h"
+#include "recovery/run.h"
 
-#include "table/file_system.h"
-#include "table/recover_error.h"
-#include "table/recover_driver.h"
+#include "base/recover_error.h"
+#include "io/file_system.h"
+#include "io/paths.h"
+#include "recovery/recover_driver.h"
 #include "table/table_files.h"
 #include "table/working_copy.h"
 

@@ -1,8 +1,6 @@
-#include "table/recover_error.h"
+#include "base/recover_error.h"
 
 #include <cerrno>
-
-#include "table/platform.h"
 
 namespace tabrescue {
 
@@ -29,11 +27,6 @@ RecoverError ioError(int errnum, const std::string& path)
     default:
         return {kErrPathAccess, "Path/File access error" + quoted};
     }
-}
-
-RecoverError ioError(const std::error_code& ec, const std::string& path)
-{
-    return ioError(platform::errnoOf(ec), path);
 }
 
 } // namespace tabrescue

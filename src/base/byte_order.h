@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "table/recover_error.h"
+#include "base/recover_error.h"
 
 namespace tabrescue {
 

@@ -1,4 +1,4 @@
-#include "table/text_case.h"
+#include "base/text_case.h"
 
 namespace tabrescue {
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The only place that knows which system the program runs on. Everything else is standard C++.
+// The only place that knows which system the program runs on: platform_posix.cpp or
+// platform_win32.cpp, chosen by the build. Everything else is standard C++.
 
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,8 @@ class NativeFile
 // where there is one (no trip through a buffer of ours). Returns the bytes copied: fewer than
 // `length` only when `in` ends first.
 std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length);
+// The same through a buffer of ours: where the system has no kernel copy, or refuses it here.
+std::size_t copyByBuffer(NativeFile& in, NativeFile& out, std::uint64_t pos, std::size_t length);
 // Copies the bytes of `src` into `dst` (created or emptied, never through a link), with the
 // kernel's copy where there is one.
 void copyFileContents(const std::string& src, const std::string& dst);

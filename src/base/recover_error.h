@@ -39,8 +39,6 @@ private:
 
 // Maps an errno value of a failed file operation on `path` to a numbered error.
 RecoverError ioError(int errnum, const std::string& path);
-// The same for a failed std::filesystem call, whichever error category the library used.
-RecoverError ioError(const std::error_code& ec, const std::string& path);
 
 [[noreturn]] inline void throwPastEnd() { throw RecoverError(kErrPastEnd, "Input past end of file"); }
 [[noreturn]] inline void throwOverflow() { throw RecoverError(kErrOverflow, "Overflow"); }

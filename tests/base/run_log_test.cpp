@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "support/log_capture.h"
 
 namespace tabrescue {

@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/run.h"
+#include "base/recover_error.h"
+#include "io/file_system.h"
+#include "recovery/run.h"
 #include "support/files.h"
 #include "support/map_builder.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
 #include "support/test_frontend.h"
-#include "table/file_system.h"
-#include "table/recover_error.h"
 
 namespace tabrescue {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "dat/tab_text.h"
-#include "table/recover_error.h"
+#include "base/recover_error.h"
+#include "table/tab_text.h"
 
 namespace tabrescue {
 namespace {

@@ -4,12 +4,13 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/byte_order.h"
+#include "base/recover_error.h"
+#include "io/file_system.h"
+#include "io/paths.h"
+#include "io/platform.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
-#include "table/byte_order.h"
-#include "table/file_system.h"
-#include "table/platform.h"
-#include "table/recover_error.h"
 
 namespace tabrescue {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "table/recover_result.h"
+#include "base/recover_result.h"
 #include "table/table_files.h"
 
 namespace tabrescue {

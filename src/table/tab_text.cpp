@@ -1,10 +1,10 @@
-#include "dat/tab_text.h"
+#include "table/tab_text.h"
 
 #include <limits>
 #include <optional>
 
-#include "table/recover_error.h"
-#include "table/text_case.h"
+#include "base/recover_error.h"
+#include "base/text_case.h"
 
 namespace tabrescue {
 

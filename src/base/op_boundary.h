@@ -5,10 +5,10 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
 
-#include "app/run_log.h"
-#include "table/platform.h"
-#include "table/recover_error.h"
+#include "base/recover_error.h"
+#include "base/run_log.h"
 
 namespace tabrescue {
 
@@ -34,7 +34,11 @@ inline RecoverError caughtError(std::exception_ptr e)
     } catch (const std::bad_alloc&) {
         return {kErrOutOfMemory, "Out of memory"};
     } catch (const std::filesystem::filesystem_error& err) {
-        return ioError(err.code(), platform::fromNative(err.path1()));
+        // Only a path that could not be converted gets here: the I/O layer maps its own errors.
+        const std::u8string path = err.path1().u8string();
+        const std::error_condition cond = err.code().default_error_condition();
+        const int errnum = cond.category() == std::generic_category() ? cond.value() : 0;
+        return ioError(errnum, std::string(path.begin(), path.end()));
     } catch (const std::exception& err) {
         return {kErrInvalidCall, err.what()};
     } catch (...) {

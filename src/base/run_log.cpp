@@ -1,6 +1,6 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
-#include "table/text_case.h"
+#include "base/text_case.h"
 
 namespace tabrescue {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_log.h"
-#include "table/recover_result.h"
+#include "base/recover_result.h"
+#include "base/run_log.h"
 
 namespace tabrescue {
 

@@ -1,12 +1,12 @@
-#include "table/recover_driver.h"
+#include "recovery/recover_driver.h"
 
-#include "app/run_log.h"
+#include "base/op_boundary.h"
+#include "base/run_log.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
+#include "io/file_system.h"
 #include "map/map_count.h"
 #include "map/map_recover.h"
-#include "table/file_system.h"
-#include "table/op_boundary.h"
 #include "table/working_copy.h"
 
 namespace tabrescue {
