@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "base/run_log.h"
-#include "dat/dat_count.h"
-#include "io/file_system.h"
 #include "io/platform.h"
-#include "map/map_count.h"
+#include "recovery/recover_driver.h"
 #include "recovery/run.h"
 #include "table/working_copy.h"
 
@@ -88,12 +86,10 @@ int check(const std::vector<std::string>& tables)
             status = kExitFailed;
             continue;
         }
-        bool rowsFailed = false, objectsFailed = false;
-        const std::int32_t rows =
-            table->DATfullpath().empty() ? 0 : getDelDATcount(table->DATfullpath(), &log, &rowsFailed);
-        const std::int32_t objects =
-            table->MAPfullpath().empty() ? 0 : getDelMAPcount(table->MAPfullpath(), &log, &objectsFailed);
-        if (rowsFailed || objectsFailed)
+        std::int32_t rows = 0, objects = 0;
+        CountFailures failed;
+        getDeletedCount(*table, rows, objects, &log, &failed);
+        if (failed.rows || failed.objects)
             status = kExitFailed;
         std::cout << path << ": " << rows << " deleted rows, " << objects << " deleted geometries\n";
     }

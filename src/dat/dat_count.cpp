@@ -6,6 +6,7 @@
 #include "base/op_boundary.h"
 #include "base/run_log.h"
 #include "io/file_system.h"
+#include "table/table_files.h"
 #include "table/dat_layout.h"
 
 namespace tabrescue {
@@ -30,10 +31,8 @@ std::int32_t getDelDATcount(const std::string& datPath, RunLog* log, bool* faile
     std::int32_t count = 0;
     const bool ok = guarded(log, "getDelDATcount", [&] {
         FileSystem& fs = fileSystem();
-        if (!fs.fileExists(datPath)) {
-            LogStr_to_TxtBox(log, "File '" + datPath + "' was not  found.", "");
+        if (!fileFoundOrLogged(datPath, log))
             return;
-        }
         BinaryFile file = fs.openRead(datPath);
         const dat::DatHeader h = dat::readDatHeader(file);
         if (h.recordLength == 0) // every slot would lie at one offset

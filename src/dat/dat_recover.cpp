@@ -9,6 +9,7 @@
 #include "base/op_boundary.h"
 #include "base/run_log.h"
 #include "io/file_system.h"
+#include "table/table_files.h"
 #include "table/dat_layout.h"
 #include "table/tab_text.h"
 
@@ -51,10 +52,8 @@ RecoverResult doDelDAT_recover(const mapinfoTableFilesPull& table, RunLog* log)
     guarded(log, kOperation, [&] {
         FileSystem& fs = fileSystem();
         const std::string tabPath = table.TABfullPath();
-        if (!fs.fileExists(tabPath)) {
-            LogStr_to_TxtBox(log, "File '" + tabPath + "' was not  found.", "");
+        if (!fileFoundOrLogged(tabPath, log))
             return;
-        }
         const std::string prefix = table.ParentFolder() + table.TabBaseName() + std::string(kResultSuffix);
         const std::string outDatPath = prefix + ".DAT";
         const std::string outTabPath = prefix + ".TAB";

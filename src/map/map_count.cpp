@@ -4,6 +4,7 @@
 #include "base/run_log.h"
 #include "base/text_format.h"
 #include "io/file_system.h"
+#include "table/table_files.h"
 #include "map/map_block_walk.h"
 #include "map/map_layout.h"
 #include "map/map_object_types.h"
@@ -56,10 +57,8 @@ std::int32_t getDelMAPcount(const std::string& mapPath, RunLog* log, bool* faile
     std::int32_t count = 0;
     const bool ok = guarded(log, "getDelMAPcount", [&] {
         FileSystem& fs = fileSystem();
-        if (!fs.fileExists(mapPath)) {
-            LogStr_to_TxtBox(log, "File '" + mapPath + "' was not  found.", "");
+        if (!fileFoundOrLogged(mapPath, log))
             return;
-        }
         BinaryFile file = fs.openRead(mapPath);
         DeletedCounter counter(log, count);
         map::walkBlocks(file, log, counter);

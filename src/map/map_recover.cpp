@@ -17,6 +17,7 @@
 #include "map/map_object_types.h"
 #include "map/map_result_files.h"
 #include "map/map_spatial_index.h"
+#include "table/table_files.h"
 #include "table/dat_layout.h"
 
 namespace tabrescue {
@@ -188,10 +189,8 @@ RecoverResult doDelMAP_ID_recover(const mapinfoTableFilesPull& table, RunLog* lo
     guarded(log, "doDelMAP_ID_recover", [&] {
         FileSystem& fs = fileSystem();
         const std::string mapPath = table.MAPfullpath();
-        if (!fs.fileExists(mapPath)) {
-            LogStr_to_TxtBox(log, "File '" + mapPath + "' was not  found.", "");
+        if (!fileFoundOrLogged(mapPath, log))
             return;
-        }
 
         // Everything that can refuse the working copy is checked before any result file exists.
         BinaryFile source = fs.openRead(mapPath);

@@ -11,39 +11,22 @@
 
 namespace tabrescue {
 
-namespace {
-
-struct DeletedCounts {
-    std::int32_t rows = 0;
-    std::int32_t objects = 0;
-    bool rowsFailed = false;    // the count caught an error: it says nothing about the rows
-    bool objectsFailed = false;
-};
-
-DeletedCounts countDeleted(const mapinfoTableFilesPull& table, RunLog* log)
+void getDeletedCount(const mapinfoTableFilesPull& table, std::int32_t& deletedRows, std::int32_t& deletedObjects,
+                     RunLog* log, CountFailures* failures)
 {
-    DeletedCounts c;
+    deletedRows = 0;
+    deletedObjects = 0;
+    CountFailures failed;
     guarded(log, "getDeletedCount", [&] {
         const std::string dat = table.DATfullpath();
         const std::string map = table.MAPfullpath();
         if (!dat.empty())
-            c.rows = getDelDATcount(dat, log, &c.rowsFailed);
+            deletedRows = getDelDATcount(dat, log, &failed.rows);
         if (!map.empty())
-            c.objects = getDelMAPcount(map, log, &c.objectsFailed);
+            deletedObjects = getDelMAPcount(map, log, &failed.objects);
     });
-    return c;
-}
-
-} // namespace
-
-void getDeletedCount(const mapinfoTableFilesPull& table, std::int32_t& deletedRows, std::int32_t& deletedObjects,
-                     RunLog* log)
-{
-    deletedRows = 0;
-    deletedObjects = 0;
-    const DeletedCounts c = countDeleted(table, log);
-    deletedRows = c.rows;
-    deletedObjects = c.objects;
+    if (failures != nullptr)
+        *failures = failed;
 }
 
 RecoverRunResult mapinfoTabRecover(const std::string& tabPath, RunLog* log, bool restoreAll)
@@ -53,10 +36,12 @@ RecoverRunResult mapinfoTabRecover(const std::string& tabPath, RunLog* log, bool
         const auto table = openMiTable(tabPath, log);
         if (!table)
             return;
-        const DeletedCounts c = countDeleted(*table, log);
+        std::int32_t deletedRows = 0, deletedObjects = 0;
+        CountFailures failed;
+        getDeletedCount(*table, deletedRows, deletedObjects, log, &failed);
         // A count that failed is something to do: its recovery shows what is wrong with the file.
-        const bool geometryToDo = c.objects > 0 || c.objectsFailed;
-        const bool attributesToDo = c.rows > 0 || c.rowsFailed;
+        const bool geometryToDo = deletedObjects > 0 || failed.objects;
+        const bool attributesToDo = deletedRows > 0 || failed.rows;
         if (!restoreAll && !geometryToDo && !attributesToDo)
             return;
 

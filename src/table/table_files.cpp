@@ -1,6 +1,7 @@
 #include "table/table_files.h"
 
 #include "base/recover_error.h"
+#include "base/run_log.h"
 #include "base/text_case.h"
 #include "io/file_system.h"
 #include "io/paths.h"
@@ -121,6 +122,14 @@ std::string mapinfoTableFilesPull::PathToTableName(std::string_view TabBaseName)
     if (s[0] >= '0' && s[0] <= '9')
         s = std::string(firstChars("_" + s, kMaxTableName));
     return s;
+}
+
+bool fileFoundOrLogged(const std::string& path, RunLog* log)
+{
+    if (fileSystem().fileExists(path))
+        return true;
+    LogStr_to_TxtBox(log, "File '" + path + "' was not  found.", "");
+    return false;
 }
 
 } // namespace tabrescue

@@ -6,6 +6,8 @@
 
 namespace tabrescue {
 
+class RunLog;
+
 // Component index used by ItemFullpath/ItemFileName; also the order of backup and copy.
 inline constexpr std::int32_t kTabIndex = 0, kDatIndex = 1, kMapIndex = 2, kIdIndex = 3, kIndIndex = 4;
 inline constexpr std::string_view kComponentExtensions[5] = {"TAB", "DAT", "MAP", "ID", "IND"};
@@ -46,5 +48,8 @@ private:
     std::string m_parentFolder;
     std::string m_fileNames[5];
 };
+
+// True when a file exists at path (letter case ignored); else writes "File '...' was not  found."
+bool fileFoundOrLogged(const std::string& path, RunLog* log);
 
 } // namespace tabrescue
