@@ -14,5 +14,5 @@ find "$root" -name '*.gcda' -delete
   || { tail -40 "$root/ctest.log"; echo "coverage: some tests failed" >&2; exit 1; }
 # Branches the compiler adds for exceptions say nothing about our code.
 gcovr -r . --object-directory "$root" --filter 'src/' --exclude-throw-branches \
-  --exclude-unreachable-branches --print-summary -o "$root/coverage.txt" "$@" \
+  --exclude-unreachable-branches --exclude-directories '.*CMakeFiles/[0-9.]+/.*' --print-summary -o "$root/coverage.txt" "$@" \
   | sed -n 's/^\(lines\|branches\): /\1: /p'
