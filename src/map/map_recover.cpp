@@ -81,7 +81,7 @@ class GeometryRecovery : public map::BlockVisitor
         writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
         std::memcpy(row.data() + map::kResultStatusOffset, status.data(), status.size());
 
-        ++m_classCounts[static_cast<std::size_t>(map::geoType(rec.code).geoClass)];
+        ++m_classCounts[static_cast<std::size_t>(map::geoType(rec.code).countClass)];
         m_styles.repair(rec);
     }
 
