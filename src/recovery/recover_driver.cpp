@@ -111,12 +111,16 @@ UndeleteResult mapinfoTabUndelete(const std::string& tabPath, RunLog* log)
             result.rowsWithoutGeometry = result.rows;
         }
         if (!work->MAPfullpath().empty()) {
-            const MapUndeleteFiles files{work->MAPfullpath(), work->IDfullpath(), prefix + ".MAP", prefix + ".ID"};
-            const auto objects =
-                undeleteMapObjects(files, rows ? std::optional(rows->rows) : std::nullopt,
-                                   rows ? std::span<const std::uint32_t>(rows->revivedRows)
-                                        : std::span<const std::uint32_t>(),
-                                   log);
+            const MapUndeleteFiles files{work->MAPfullpath(), work->IDfullpath(), prefix + ".MAP",
+                                         prefix + ".ID"};
+            // Without a .DAT the .ID says how many rows there are.
+            std::optional<std::uint64_t> rowCount;
+            std::span<const std::uint32_t> revived;
+            if (rows) {
+                rowCount = rows->rows;
+                revived = rows->revivedRows;
+            }
+            const auto objects = undeleteMapObjects(files, rowCount, revived, log);
             if (!objects)
                 return;
             result.geometries = objects->geometries;
