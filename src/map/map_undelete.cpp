@@ -33,7 +33,7 @@ class DeletedObjects : public map::BlockVisitor
         if (map::isDeleted(rec.rowField))
             m_objects.push_back({static_cast<std::uint32_t>(rec.offset), map::rowNumber(rec.rowField)});
     }
-    std::vector<DeletedObject>& objects() { return m_objects; }
+    const std::vector<DeletedObject>& objects() const { return m_objects; }
 
   private:
     std::vector<DeletedObject> m_objects;
