@@ -20,6 +20,7 @@ constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: tabrescue [--all] -o OUTPUT_FOLDER TABLE.TAB [TABLE.TAB ...]\n"
+    "       tabrescue --undelete -o OUTPUT_FOLDER TABLE.TAB [TABLE.TAB ...]\n"
     "       tabrescue --check TABLE.TAB [TABLE.TAB ...]\n"
     "\n"
     "Brings back the rows and geometries deleted from MapInfo tables. The input table is never\n"
@@ -29,11 +30,13 @@ constexpr const char* kUsage =
     "  -o, --output FOLDER  folder for the result tables\n"
     "  --all                Restore/Fix All Records and Objects: write both results even when\n"
     "                       nothing is deleted (repairs header counts and style indexes)\n"
+    "  --undelete           write TABLE_undeleted.tab instead: the table with every deleted row\n"
+    "                       live again, with its values and its geometry\n"
     "  --check              only count deleted rows and geometries; writes nothing\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 every run ended OK or had nothing to restore, 1 a run ended by ERROR or the\n"
-    "output folder was missing, 2 usage error.\n";
+    "Exit status: 0 every run ended OK or had nothing to restore (--undelete: every table was\n"
+    "written), 1 a run ended by ERROR or the output folder was missing, 2 usage error.\n";
 
 // Writes the pane's text as it grows, with plain line ends.
 void printAdded(std::ostream& out, std::string_view added)
@@ -107,7 +110,7 @@ int main(int argc, char** argv)
     const std::size_t count = args.size();
     std::vector<std::string> tables;
     std::string output;
-    bool all = false, checkOnly = false, haveOutput = false;
+    bool all = false, checkOnly = false, undelete = false, haveOutput = false;
     for (std::size_t i = 1; i < count; ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -120,6 +123,8 @@ int main(int argc, char** argv)
         }
         if (a == "--all") {
             all = true;
+        } else if (a == "--undelete") {
+            undelete = true;
         } else if (a == "--check") {
             checkOnly = true;
         } else if (a == "-o" || a == "--output") {
@@ -139,7 +144,8 @@ int main(int argc, char** argv)
             tables.push_back(a);
         }
     }
-    if (tables.empty() || (checkOnly && (all || haveOutput)) || (!checkOnly && !haveOutput)) {
+    if (tables.empty() || (checkOnly && (all || undelete || haveOutput)) || (undelete && all) ||
+        (!checkOnly && !haveOutput)) {
         std::cerr << kUsage;
         return kExitUsage;
     }
@@ -147,6 +153,14 @@ int main(int argc, char** argv)
         return check(tables);
 
     int status = kExitOk;
+    if (undelete) {
+        for (const std::string& table : tables) {
+            CliFrontend frontend;
+            if (runUndelete(frontend, RunInput{table, output, false}).status != 0)
+                status = kExitFailed;
+        }
+        return status;
+    }
     for (const std::string& table : tables) {
         CliFrontend frontend;
         const RunOutcome outcome = runRecovery(frontend, RunInput{table, output, all});

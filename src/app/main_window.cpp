@@ -61,6 +61,7 @@ constexpr ControlPlace kControlPlaces[] = {
     {"Command1", 9780, 750, 435, 345, Anchor::Right},
     {"chkRestoreAll", 90, 1500, 3735, 285, Anchor::Fixed},
     {"cmdRecover", 9150, 1440, 1065, 435, Anchor::Right},
+    {"cmdUndelete", 8025, 1440, 1065, 435, Anchor::Right},
     {"txtLog", 30, 1890, 10185, 4695, Anchor::Fill},
 };
 
@@ -160,6 +161,12 @@ void Form1::createControls()
     m_cmdRecover->setObjectName(QStringLiteral("cmdRecover"));
     m_cmdRecover->setDefault(true);
 
+    m_cmdUndelete = new QPushButton(QStringLiteral("Undelete..."), this);
+    m_cmdUndelete->setObjectName(QStringLiteral("cmdUndelete"));
+    m_cmdUndelete->setToolTip(QStringLiteral("Write the table with every deleted row live again"));
+    // Kept out of the Tab chain, so that the other controls keep the Tab order they always had.
+    m_cmdUndelete->setFocusPolicy(Qt::ClickFocus);
+
     m_txtLog = new QPlainTextEdit(this);
     m_txtLog->setObjectName(QStringLiteral("txtLog"));
     m_txtLog->setReadOnly(true); // the run log owns the text; the user may select and copy it
@@ -184,6 +191,7 @@ void Form1::createControls()
     connect(m_cmdSelectInTab, &QPushButton::clicked, this, &Form1::chooseInputTable);
     connect(m_cmdSelectOutFolder, &QPushButton::clicked, this, &Form1::chooseOutputFolder);
     connect(m_cmdRecover, &QPushButton::clicked, this, &Form1::recover);
+    connect(m_cmdUndelete, &QPushButton::clicked, this, &Form1::undelete);
 }
 
 QSize Form1::designSize()
@@ -407,6 +415,16 @@ void Form1::chooseOutputFolder()
 
 void Form1::recover()
 {
+    runGuarded([this](const RunInput& input) { runRecovery(*this, input); });
+}
+
+void Form1::undelete()
+{
+    runGuarded([this](const RunInput& input) { runUndelete(*this, input); });
+}
+
+void Form1::runGuarded(const std::function<void(const RunInput&)>& run)
+{
     // The run lets the window handle events while it writes; a second press then is ignored.
     if (m_running)
         return;
@@ -415,7 +433,7 @@ void Form1::recover()
     const RunInput input{toCorePath(m_txtInFilePath->text()), toCorePath(m_txtOutFolder->text()),
                          m_chkRestoreAll->checkState() == Qt::Checked};
     try {
-        runRecovery(*this, input);
+        run(input);
     } catch (const std::exception& e) {
         // Nothing may leave through Qt's event loop; say what happened and give the pane its colour back.
         m_txtLog->setPalette(logPalette);

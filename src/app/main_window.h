@@ -23,7 +23,7 @@ class ChooserError;
 class CommonDlg;
 
 // The program's one window: the input table and output folder with their choosers, the option,
-// Recover and the log pane txtLog. It is the run's front end; the run itself lives in the core.
+// Recover, Undelete and the log pane txtLog. It is the runs' front end; the runs live in the core.
 class Form1 : public QWidget, public RunFrontend
 {
     Q_OBJECT
@@ -70,6 +70,9 @@ class Form1 : public QWidget, public RunFrontend
     void chooseInputTable();
     void chooseOutputFolder();
     void recover();
+    void undelete();
+    // Runs one press of Recover or Undelete; a press while a run is under way is ignored.
+    void runGuarded(const std::function<void(const RunInput&)>& run);
     void showHelp();
     void reportChooserError(const ChooserError& error);
     void mirrorLog(std::string_view added, bool replaced);
@@ -82,6 +85,7 @@ class Form1 : public QWidget, public RunFrontend
     QPushButton* m_cmdSelectOutFolder = nullptr; // object name Command1
     QCheckBox* m_chkRestoreAll = nullptr;
     QPushButton* m_cmdRecover = nullptr;
+    QPushButton* m_cmdUndelete = nullptr;
     QPlainTextEdit* m_txtLog = nullptr;
     QLabel* m_label1 = nullptr;
     QLabel* m_label2 = nullptr;

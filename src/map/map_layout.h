@@ -94,9 +94,10 @@ struct StyleByte
 
 struct GeoType
 {
-    std::string_view name;   // empty: the code is not in the table
-    std::int16_t length = 0; // 0: no known length
-    GeoClass geoClass = GeoClass::None;
+    std::string_view name;                // empty: the code is not in the table
+    std::int16_t length = 0;              // 0: no known length
+    GeoClass geoClass = GeoClass::None;   // decides the style check
+    GeoClass countClass = GeoClass::None; // decides the header count
     std::uint8_t styleCount = 0;
     std::array<StyleByte, 2> styles{};
 };
@@ -110,8 +111,8 @@ struct KnownType
     std::string_view name;
 };
 
-// Codes the format's home program and GDAL write beyond the classic ones (0x25 onward except
-// 0x26) carry class none: no style check, no header count.
+// Codes the format's home program and GDAL write beyond the classic ones (0x25 onward) carry
+// style class none: no style check. The header counts them by countClassOf.
 inline constexpr KnownType kKnownTypes[] = {
     {0x00, 5, "NoGeometry"},
     {0x01, 10, "ShortPoint"},
@@ -170,11 +171,45 @@ constexpr GeoClass classOf(unsigned code)
     return GeoClass::None;
 }
 
+// GDAL decides from the four header counts which geometries a table has, and counts in its writer
+// the newer codes too; counting only the classic ranges would hide, say, a table of multi-polylines.
+// Collections and codes outside every range count in none.
+constexpr GeoClass countClassOf(unsigned code)
+{
+    switch (code) {
+    case 0x28:
+    case 0x29:
+    case 0x2B:
+    case 0x2C:
+    case 0x34:
+    case 0x35:
+    case 0x43:
+    case 0x44:
+        return GeoClass::Point;
+    case 0x25:
+    case 0x26:
+    case 0x31:
+    case 0x32:
+    case 0x40:
+    case 0x41:
+        return GeoClass::Line;
+    case 0x2E:
+    case 0x2F:
+    case 0x3D:
+    case 0x3E:
+        return GeoClass::Area;
+    default:
+        return classOf(code);
+    }
+}
+
 constexpr std::array<GeoType, 256> buildGeoTypes()
 {
     std::array<GeoType, 256> t{};
-    for (unsigned c = 0; c < 256; ++c)
+    for (unsigned c = 0; c < 256; ++c) {
         t[c].geoClass = classOf(c);
+        t[c].countClass = countClassOf(c);
+    }
     for (const KnownType& k : kKnownTypes) {
         GeoType& g = t[k.code];
         g.name = k.name;

@@ -17,22 +17,13 @@
 #include "map/map_object_types.h"
 #include "map/map_result_files.h"
 #include "map/map_spatial_index.h"
-#include "table/table_files.h"
+#include "map/map_style_repair.h"
 #include "table/dat_layout.h"
+#include "table/table_files.h"
 
 namespace tabrescue {
 
 namespace {
-
-constexpr bool styleBytesLieInTheirRecords()
-{
-    for (const map::GeoType& t : map::kGeoTypes)
-        for (std::size_t i = 0; i < t.styleCount; ++i)
-            if (t.styles[i].beforeLast >= t.length)
-                return false;
-    return true;
-}
-static_assert(styleBytesLieInTheirRecords(), "the style check reads no byte before its record");
 
 // Renumbers every object the walk meets, resets style indexes above the header's limits and
 // appends one .ID entry and one .DAT row per object.
@@ -40,10 +31,8 @@ class GeometryRecovery : public map::BlockVisitor
 {
   public:
     GeometryRecovery(RunLog* log, std::span<const std::byte> header, AppendWriter& id, AppendWriter& dat)
-        : m_log(log), m_id(id), m_dat(dat), m_boxes(header)
+        : m_log(log), m_id(id), m_dat(dat), m_styles(header), m_boxes(header)
     {
-        for (std::size_t i = 0; i < m_limits.size(); ++i)
-            m_limits[i] = std::to_integer<std::uint8_t>(header[map::kLimitOffsets[i]]);
     }
 
     void objectBlock(std::uint64_t offset, std::span<std::byte> block) override
@@ -93,7 +82,8 @@ class GeometryRecovery : public map::BlockVisitor
         writeLE32(row, map::kResultMapOffsetOffset, static_cast<std::uint32_t>(rec.offset + 1));
         std::memcpy(row.data() + map::kResultStatusOffset, status.data(), status.size());
 
-        checkStyles(rec);
+        ++m_classCounts[static_cast<std::size_t>(map::geoType(rec.code).countClass)];
+        m_styles.repair(rec);
     }
 
     std::int32_t objects() const { return m_objects; }
@@ -118,38 +108,10 @@ class GeometryRecovery : public map::BlockVisitor
         ExportLog(m_log, line, 1);
     }
 
-    void checkStyles(const map::MapRecord& rec)
-    {
-        const map::GeoType& type = map::geoType(rec.code);
-        ++m_classCounts[static_cast<std::size_t>(type.geoClass)];
-        // A record of unknown length has no style bytes in the table, so `last` is always defined.
-        if (type.styleCount == 0)
-            return;
-        const std::size_t last = static_cast<std::size_t>(rec.length) - 1;
-        if (last >= rec.bytes.size()) { // the file ends inside the record: only what lies in it
-            for (std::size_t i = 0; i < type.styleCount; ++i)
-                if (last - type.styles[i].beforeLast < rec.bytes.size())
-                    resetAboveLimit(rec.bytes[last - type.styles[i].beforeLast], type.styles[i].limit);
-            return;
-        }
-        // Both slots every time: with the object types mixed at random, a branch on the number of
-        // style bytes is mispredicted so often that it costs more than the check. A type with one
-        // style byte checks it twice.
-        const map::StyleByte& second = type.styles[type.styleCount - 1];
-        resetAboveLimit(rec.bytes[last - type.styles[0].beforeLast], type.styles[0].limit);
-        resetAboveLimit(rec.bytes[last - second.beforeLast], second.limit);
-    }
-
-    void resetAboveLimit(std::byte& index, map::StyleLimit limit) const
-    {
-        if (std::to_integer<std::uint8_t>(index) > m_limits[static_cast<std::size_t>(limit)])
-            index = std::byte{1};
-    }
-
     RunLog* m_log;
     AppendWriter& m_id;
     AppendWriter& m_dat;
-    std::array<std::uint8_t, 4> m_limits{};      // by StyleLimit
+    map::StyleRepair m_styles;
     std::array<std::int32_t, 5> m_classCounts{}; // by GeoClass
     std::int32_t m_objects = 0;
     std::int32_t m_deleted = 0;

@@ -1,12 +1,17 @@
 #include "recovery/recover_driver.h"
 
+#include <optional>
+#include <span>
+
 #include "base/op_boundary.h"
 #include "base/run_log.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
+#include "dat/dat_undelete.h"
 #include "io/file_system.h"
 #include "map/map_count.h"
 #include "map/map_recover.h"
+#include "map/map_undelete.h"
 #include "table/working_copy.h"
 
 namespace tabrescue {
@@ -64,6 +69,53 @@ RecoverRunResult mapinfoTabRecover(const std::string& tabPath, RunLog* log, bool
         }
         // One failed recovery does not withhold the other's table.
         result.status = produced ? 0 : 1;
+    });
+    return result;
+}
+
+UndeleteResult mapinfoTabUndelete(const std::string& tabPath, RunLog* log)
+{
+    UndeleteResult result;
+    guarded(log, "mapinfoTabUndelete", [&] {
+        const auto table = openMiTable(tabPath, log);
+        if (!table)
+            return;
+        FileSystem& fs = fileSystem();
+        fs.startNewRun();
+        const auto work = createTempMiTabCopy(*table, true, log);
+        if (!work)
+            return;
+
+        const std::string prefix = work->ParentFolder() + work->TabBaseName() + "#R_UND";
+        std::optional<DatUndelete> rows;
+        if (!work->DATfullpath().empty()) {
+            rows = undeleteDatRows(work->DATfullpath(), prefix + ".DAT", log);
+            if (!rows)
+                return;
+            result.rows = rows->revivedRows.size();
+            result.rowsWithoutGeometry = result.rows;
+        }
+        if (!work->MAPfullpath().empty()) {
+            const MapUndeleteFiles files{work->MAPfullpath(), work->IDfullpath(), prefix + ".MAP",
+                                         prefix + ".ID"};
+            // Without a .DAT the .ID says how many rows there are.
+            std::optional<std::uint64_t> rowCount;
+            std::span<const std::uint32_t> revived;
+            if (rows) {
+                rowCount = rows->rows;
+                revived = rows->revivedRows;
+            }
+            const auto objects = undeleteMapObjects(files, rowCount, revived, log);
+            if (!objects)
+                return;
+            result.geometries = objects->geometries;
+            result.rowsWithoutGeometry = objects->rowsWithoutGeometry;
+        }
+        // The .TAB last: a table that stops halfway has none and is never moved.
+        const std::string tabOut = prefix + ".TAB";
+        fs.copyFile(work->TABfullPath(), tabOut);
+        result.tabPath = fs.resolve(tabOut);
+        result.status = 0;
     });
     return result;
 }

@@ -99,4 +99,45 @@ RunOutcome runRecovery(RunFrontend& frontend, const RunInput& input)
     return outcome;
 }
 
+UndeleteResult runUndelete(RunFrontend& frontend, const RunInput& input)
+{
+    RunLog& log = frontend.log();
+    if (log.length() > kRunClearLimit)
+        log.setText({});
+    frontend.flipLogColour();
+    ExportLog(&log, "<<< " + frontend.now() + input.inputPath + "*** ", 0);
+
+    UndeleteResult r = mapinfoTabUndelete(input.inputPath, &log);
+    if (r.status > 0) {
+        ExportLog(&log, "*** ends by ERROR at " + frontend.now(), 0);
+    } else if (!folderExists(input.outputFolder)) {
+        frontend.showMessage(std::string(kWrongOutputFolderMessage));
+        r.status = 1;
+    } else {
+        mapinfoTableFilesPull table;
+        table.initByTABpath(input.inputPath);
+        const std::string destination =
+            withTrailingSeparator(input.outputFolder) + table.TabBaseName() + "_undeleted.tab";
+        const std::string moved = mapinfoTabMove(r.tabPath, destination, &log);
+        if (moved.empty()) {
+            ExportLog(&log, "*** Ends by ERROR at " + frontend.now(), 0);
+            r.status = 1;
+        } else {
+            r.tabPath = moved;
+            ExportLog(&log,
+                      " +!+ " + std::to_string(r.rows) + " deleted rows and " + std::to_string(r.geometries) +
+                          " deleted geometries came back, " + std::to_string(r.rowsWithoutGeometry) +
+                          " of these rows without a geometry, in file '" + moved + "' +!+",
+                      0);
+        }
+    }
+
+    frontend.flipLogColour();
+    ExportLog(&log, ">>> " + frontend.now() + input.inputPath + "*** ", 0);
+    log.moveCaretToEnd();
+    frontend.beep();
+    frontend.beep();
+    return r;
+}
+
 } // namespace tabrescue

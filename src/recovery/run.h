@@ -5,6 +5,7 @@
 
 #include "base/recover_result.h"
 #include "base/run_log.h"
+#include "recovery/recover_driver.h"
 
 namespace tabrescue {
 
@@ -50,5 +51,10 @@ inline constexpr std::string_view kWrongOutputFolderMessage =
 
 // One press of Recover: the driver, the moves to the output folder, the verdict, the warning block.
 RunOutcome runRecovery(RunFrontend& frontend, const RunInput& input);
+
+// One undelete: the undeleted table moved to the output folder as <base>_undeleted.tab, with a
+// start line, a line of what came back or the error lines, and an end line. Status 0 when the
+// table arrived; tabPath is then its path there. `input.restoreAll` is not used.
+UndeleteResult runUndelete(RunFrontend& frontend, const RunInput& input);
 
 } // namespace tabrescue

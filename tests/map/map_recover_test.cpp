@@ -206,8 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
            {"!!! Found unknown element type: offset: 00001054 element: &H1D"},
            {"Del?\tRowId_old\tRowId_new\tMI offset \tType", " \t00000004\t00000001\t00001044\t  01",
             "D\t00000009\t00000002\t00001054\tDU1D", "D\t00000003\t00000003\t00001556\tD 0B"}),
-        // Class none: no style check, no count. Unknown length inside a class range: counted in its
-        // class, no byte of it checked.
+        // Style class none: no style check; the header counts 0x25 and 0x26 as lines, 0x47 nowhere.
+        // Unknown length inside a class range: counted in its class, no byte of it checked.
         rc("LimitsZeroClassNoneAndUnknownInRange",
            limited(0).objectBlock(
                {MapObject::of(0x26, 0xC0000001), MapObject::of(0x25, 2), MapObject::of(0x00, 3),
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
             {1191, 5, "  0E"},
             {1232, 6, "  01"},
             {1242, 7, " U0F"}},
-           {1230, 1241}, {1, 0, 2, 0}, 1, {"!!! Found unknown element type: offset: 00001242 element: &HF"}),
+           {1230, 1241}, {1, 2, 2, 0}, 1, {"!!! Found unknown element type: offset: 00001242 element: &HF"}),
         rc("StyleLimits", styleFile(), kStyleRows, {1067, 1089, 1145, 1144, 1207, 1243}, {2, 1, 3, 2}),
         rc("Limits255",
            limited(255).objectBlock({MapObject::of(0x0E, 1).style(0, 255).style(1, 255),
