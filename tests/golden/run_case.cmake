@@ -1,25 +1,33 @@
 cmake_minimum_required(VERSION 3.25)
-# Runs EXE as `EXE args -o OUT TABLE` on a copy of CASE/input (and CASE/output, files already in the
-# output folder); compares the output folder with CASE/expected byte for byte and the masked log with
-# CASE/expected/log.txt, which ends with the exit status.
+# Runs `EXE args -o OUT TABLE...` on a copy of CASE/input, one run per .TAB in it, with CASE/output
+# as files already in the output folder. The output folder must equal CASE/expected byte for byte,
+# the masked log CASE/expected/log.txt (which ends with the exit status), and the input its copy.
 file(REMOVE_RECURSE "${WORK}")
 file(COPY "${CASE}/input/" DESTINATION "${WORK}/in")
 file(MAKE_DIRECTORY "${WORK}/out" "${WORK}/tmp")
 if(EXISTS "${CASE}/output")
   file(COPY "${CASE}/output/" DESTINATION "${WORK}/out")
 endif()
-file(GLOB table "${WORK}/in/*.[Tt][Aa][Bb]")
+file(GLOB tables "${WORK}/in/*.[Tt][Aa][Bb]")
 file(READ "${CASE}/args" args)
 separate_arguments(args UNIX_COMMAND "${args}")
 set(ENV{TMPDIR} "${WORK}/tmp")
 set(ENV{LC_ALL} C)
-execute_process(COMMAND "${EXE}" ${args} -o "${WORK}/out" "${table}" RESULT_VARIABLE status
+execute_process(COMMAND "${EXE}" ${args} -o "${WORK}/out" ${tables} RESULT_VARIABLE status
                 OUTPUT_VARIABLE log ERROR_VARIABLE log)
 string(REPLACE "${WORK}" "<WORK>" log "${log}")
 string(REGEX REPLACE "/tabrescue-[A-Za-z0-9]+/~[0-9A-F]+" "/tabrescue-<RUN>/~<GUID>" log "${log}")
 string(REGEX REPLACE "[0-9]+/[0-9]+/[0-9]+ [0-9]+:[0-9]+:[0-9]+" "<TIME>" log "${log}")
 string(APPEND log "exit status ${status}\n")
 
+file(GLOB_RECURSE inputs RELATIVE "${CASE}/input" "${CASE}/input/*")
+foreach(f IN LISTS inputs)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/in/${f}" "${CASE}/input/${f}"
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(SEND_ERROR "the run changed its input ${f}")
+  endif()
+endforeach()
 file(GLOB_RECURSE got RELATIVE "${WORK}/out" "${WORK}/out/*")
 if(UPDATE)
   file(REMOVE_RECURSE "${CASE}/expected")
