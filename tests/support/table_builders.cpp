@@ -46,9 +46,10 @@ Bytes DatBuilder::bytes() const
         b.insert(b.end(), d.begin(), d.end());
     }
     b.push_back(std::byte{0x0D});
-    for (const auto& r : m_rows)
-        b.insert(b.end(), reinterpret_cast<const std::byte*>(r.data()),
-                 reinterpret_cast<const std::byte*>(r.data() + r.size()));
+    for (const auto& r : m_rows) {
+        const Bytes rb = toBytes(r);
+        b.insert(b.end(), rb.begin(), rb.end());
+    }
     if (m_endMark)
         b.push_back(std::byte{0x1A});
     b.insert(b.end(), m_trailing.begin(), m_trailing.end());
