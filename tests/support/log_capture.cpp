@@ -1,5 +1,7 @@
 #include "support/log_capture.h"
 
+#include <algorithm>
+
 namespace tabrescue::test {
 
 LogCapture::LogCapture()
@@ -24,15 +26,9 @@ std::vector<std::string> LogCapture::lines() const
 {
     std::vector<std::string> out;
     const std::string& t = log.text();
-    std::size_t start = 0;
-    while (start < t.size()) {
-        const std::size_t end = t.find("\r\n", start);
-        if (end == std::string::npos) {
-            out.push_back(t.substr(start));
-            break;
-        }
+    for (std::size_t start = 0, end; start < t.size(); start = end + 2) {
+        end = std::min(t.find("\r\n", start), t.size());
         out.push_back(t.substr(start, end - start));
-        start = end + 2;
     }
     return out;
 }

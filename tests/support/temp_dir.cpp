@@ -3,7 +3,6 @@
 #include <random>
 
 #include "io/platform.h"
-#include "support/files.h"
 
 namespace tabrescue::test {
 
@@ -13,7 +12,8 @@ fs::path makeTempDir()
 {
     std::random_device rd;
     for (;;) {
-        const fs::path p = fs::temp_directory_path() / ("tabrescue-test-" + std::to_string(rd()) + std::to_string(rd()));
+        const fs::path p =
+            fs::temp_directory_path() / ("tabrescue-test-" + std::to_string(rd()) + std::to_string(rd()));
         if (fs::create_directory(p))
             return p;
     }
@@ -33,11 +33,6 @@ void removeTree(const fs::path& dir)
     fs::remove_all(dir, ec);
 }
 
-std::string TempDirTest::path(const std::string& name) const
-{
-    return utf8(m_dir / u8path(name));
-}
-
 ScopedTempFolder::ScopedTempFolder(const fs::path& folder)
     : m_old(platform::environmentVariable(platform::tempFolderVariable()))
 {
@@ -47,16 +42,6 @@ ScopedTempFolder::ScopedTempFolder(const fs::path& folder)
 ScopedTempFolder::~ScopedTempFolder()
 {
     platform::setEnvironmentVariable(platform::tempFolderVariable(), m_old);
-}
-
-void TempDirTest::SetUp()
-{
-    m_dir = makeTempDir();
-}
-
-void TempDirTest::TearDown()
-{
-    removeTree(m_dir);
 }
 
 } // namespace tabrescue::test

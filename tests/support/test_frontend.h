@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "recovery/run.h"
 #include "support/log_capture.h"
 
@@ -25,8 +22,5 @@ public:
     int flips = 0;
     int beeps = 0;
 };
-
-// The four lines of the warning block as the pane shows them, and the two empty lines after it.
-std::vector<std::string> warningBlockLines();
 
 } // namespace tabrescue::test
