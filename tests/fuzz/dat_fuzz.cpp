@@ -6,6 +6,7 @@
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "fuzz/fuzz_support.h"
+#include "support/table_builders.h"
 #include "table/table_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -13,10 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tabrescue;
     using namespace tabrescue::fuzz;
     const std::string folder = freshFolder("dat");
-    writeFile(folder + "/t.TAB",
-              "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n"
-              "  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields 2\r\n    ID Integer ;\r\n"
-              "    NAME Char (8) ;\r\n");
+    test::TabTextBuilder().field("ID Integer ;").field("NAME Char (8) ;").write(folder + "/t.TAB");
     writeFile(folder + "/t.DAT", {reinterpret_cast<const char*>(data), size});
     const Contents before = folderContents(folder);
 

@@ -4,6 +4,7 @@
 #include "fuzz/fuzz_support.h"
 #include "map/map_count.h"
 #include "map/map_recover.h"
+#include "support/table_builders.h"
 #include "table/table_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -12,12 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tabrescue::fuzz;
     using namespace std::literals;
     const std::string folder = freshFolder("map");
-    writeFile(folder + "/t.TAB",
-              "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n"
-              "  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields 1\r\n    ID Integer ;\r\n");
-    writeFile(folder + "/t.DAT", "\x03\x7A\x05\x11\x01\0\0\0\x41\0\x05\0"s + std::string(20, '\0') + "ID" +
-                                     std::string(9, '\0') + "C\0\0\0\0\x04"s + std::string(15, '\0') +
-                                     "\x0D \x01\0\0\0\x1A"s);
+    test::TabTextBuilder().field("ID Integer ;").write(folder + "/t.TAB");
+    test::DatBuilder().field("ID", 4).row(' ', "\x01\0\0\0"s).write(folder + "/t.DAT");
     writeFile(folder + "/t.ID", "\0\x04\0\0"s);
     writeFile(folder + "/t.MAP", {reinterpret_cast<const char*>(data), size});
     const Contents before = folderContents(folder);
