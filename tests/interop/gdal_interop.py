@@ -151,7 +151,8 @@ def large(i):
         return "POLYGON (%s)" % ", ".join([ring(0, 0, h * 10, 40000)] + [ring(0, 0, 0.001, 8)] * (i % 2)), None
     if i < 4:
         return "MULTILINESTRING (%s)" % ", ".join(
-            path((k * h * 50 + j * w, math.sin(j * 0.01) * w * 100) for j in range(36000)) for k in range(2)), None
+            path((k * h * (1 if i % 2 else 50) + j * w, math.sin(j * 0.01) * w * 100) for j in range(36000))
+            for k in range(2)), None
     if i < 6:
         return "MULTILINESTRING (%s)" % ", ".join(path([(k * w, 0), (k * w, h)]) for k in range(33000)), None
     if i < 8:
@@ -379,7 +380,8 @@ if __name__ == "__main__":
         shutil.rmtree(args[1], ignore_errors=True)
         if mode == "round-trip":
             failures = sum((round_trip(c, os.path.abspath(args[0]), os.path.abspath(args[1])) for c in chosen), [])
-            print("\n".join("FAIL " + f for f in failures[:200]))
+            for f in failures[:200]:
+                print("FAIL " + f)
             sys.exit(bool(failures))
         wrong, faults = spatial(os.path.abspath(args[0]), os.path.abspath(args[1]), "--wrong-rule" in args)
         print("%d wrong filtered reads, %d tables with other faults" % (wrong, faults))
