@@ -35,7 +35,7 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
     {
         asked = ofn.title + '|' + ofn.defaultExt + '|' + ofn.filter + '|' + upToNul(ofn.file) + '|' +
                 std::to_string(ofn.file.size()) + '|' + std::to_string(ofn.flags) + '|' +
-                "x!"[ofn.owner == owner];
+                (ofn.owner == owner ? "window" : "other");
         if (answer)
             std::tie(ofn.file, ofn.fileTitle) = std::pair(answer->path, answer->displayName);
         return answer.has_value();
@@ -49,7 +49,8 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
     {
         if (error)
             throw RecoverError(static_cast<int>(error), "Denied");
-        asked = info.title + '|' + std::to_string(info.flags) + '|' + "x!"[info.owner == owner];
+        asked =
+            info.title + '|' + std::to_string(info.flags) + '|' + (info.owner == owner ? "window" : "other");
         info.callback(1, kBffmInitialized, 0, {});
         info.displayName = answer ? answer->displayName : "";
         return answer;
@@ -260,10 +261,11 @@ class MainWindowTest : public QObject
         if (button == kFile)
             QCOMPARE(m_dialogs.asked,
                      "Select input TAB file|TAB|MapInfo TAB-file\0*.TAB\0All files\0*.*\0|"s + before +
-                         "|4096|528388|!");
+                         "|4096|528388|window");
         else if (!error)
-            QCOMPARE(m_dialogs.asked, "Select Folder where result of recover will be saved...|81|!|1126 "s +
-                                          (*before ? "1 "s + before : "0 <PC>"));
+            QCOMPARE(m_dialogs.asked,
+                     "Select Folder where result of recover will be saved...|81|window|1126 "s +
+                         (*before ? "1 "s + before : "0 <PC>"));
     }
 
     void helpKey_data() { tableRows(kHelpKeys); }
