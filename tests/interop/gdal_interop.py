@@ -87,8 +87,10 @@ def filter_mismatches(path, features, count, seed):
     `features`: [rectangles that should find something, wrong ones, features missed, features extra]."""
     shapes = {fid: ogr.CreateGeometryFromWkb(g) for fid, (_, g, _) in features.items() if g}
     boxes, figures, rng, ds = [g.GetEnvelope() for g in shapes.values()], [0, 0, 0, 0], random.Random(seed), ogr.Open(path)
-    for _ in range(count * bool(boxes)):
-        x0, x1, y0, y1 = min(e[0] for e in boxes), max(e[1] for e in boxes), min(e[2] for e in boxes), max(e[3] for e in boxes)
+    if not boxes:
+        return figures
+    x0, x1, y0, y1 = min(e[0] for e in boxes), max(e[1] for e in boxes), min(e[2] for e in boxes), max(e[3] for e in boxes)
+    for _ in range(count):
         # Sizes over four decades, mostly around objects so that small windows find something.
         w, h = (max(x1 - x0, 1e-6) * 10 ** rng.uniform(-4, -0.3), max(y1 - y0, 1e-6) * 10 ** rng.uniform(-4, -0.3))
         e = rng.choice(boxes) if rng.random() < 0.7 else (x0, x1, y0, y1)
