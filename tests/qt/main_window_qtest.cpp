@@ -217,6 +217,7 @@ class MainWindowTest : public QObject
         control("txtOutFolder")->setText(own(out));
         control<QCheckBox>("chkRestoreAll")->setTristate(option == Qt::PartiallyChecked);
         control<QCheckBox>("chkRestoreAll")->setCheckState(option);
+        m_form->ExportLog(std::string(32300, 'x'), 0); // an earlier run's text, long enough to go
         QColor duringRun;
         QTimer::singleShot(0, [&] { duringRun = paneColour(); });
         click("cmdRecover");
@@ -233,6 +234,7 @@ class MainWindowTest : public QObject
         QStringList lines = text.split(u'\n').filter(QRegularExpression("^(<<<|>>>|\\*\\*\\*| \\+!\\+) "));
         QCOMPARE(lines.replaceInStrings(QRegularExpression("\\d+:\\d\\d:\\d\\d"), "T"),
                  expected << ">>> T@/roads.TAB*** ");
+        QVERIFY(text.startsWith("<<< "));
         QVERIFY(text.endsWith(
             "\n  Они станут видны только после принудительной замены стиля оформления.\n\n\n\n"));
         QVERIFY(control<QPlainTextEdit>("txtLog")->textCursor().atEnd());
