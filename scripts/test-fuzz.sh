@@ -28,8 +28,8 @@ seeds=$root/seeds
 rm -rf "$seeds" && "$root/tests/fuzz/fuzz_seed_maker" "$seeds"
 if /usr/bin/python3 -c "from osgeo import ogr" 2>/dev/null; then
   gdal=$root/gdal-tables
-  rm -rf "$gdal" && /usr/bin/python3 tests/interop/gdal_round_trip.py --make-only "$gdal" \
-    --case mixed --case cyrillic --case symbols --case attributes_only
+  rm -rf "$gdal" && /usr/bin/python3 tests/interop/gdal_interop.py make "$gdal" \
+    mixed cyrillic symbols attributes_only
   for dir in "$gdal"/*; do
     name=$(basename "$dir")
     cp "$dir/$name.dat" "$seeds/dat/gdal_$name"

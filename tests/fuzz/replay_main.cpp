@@ -1,6 +1,6 @@
-// Replays fuzz inputs without libFuzzer: every file named on the command line, and every file in
-// each folder named there. Lets the ordinary and sanitizer builds run the corpora and the inputs
-// that once failed.
+// Replays fuzz inputs without libFuzzer, so that the ordinary and sanitizer builds run the seeds and
+// the inputs that once failed: every file named on the command line, and every file in each folder
+// named there.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,25 +12,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace fs = std::filesystem;
-
 int main(int argc, char** argv)
 {
-    std::vector<fs::path> files;
+    std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
-        const fs::path p(argv[i]);
-        if (fs::is_directory(p)) {
-            for (const auto& e : fs::directory_iterator(p))
+        if (std::filesystem::is_regular_file(argv[i]))
+            files.emplace_back(argv[i]);
+        else if (std::filesystem::is_directory(argv[i]))
+            for (const auto& e : std::filesystem::directory_iterator(argv[i]))
                 if (e.is_regular_file() && e.path().filename().string().front() != '.')
                     files.push_back(e.path());
-        } else if (fs::is_regular_file(p)) {
-            files.push_back(p);
-        }
     }
     std::sort(files.begin(), files.end());
     for (const auto& f : files) {
         std::ifstream in(f, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes(std::istreambuf_iterator<char>(in), {});
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     std::printf("replayed %zu inputs\n", files.size());
