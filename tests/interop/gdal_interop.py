@@ -11,6 +11,9 @@ type code in rec_status (GDAL shows no geometry when the header counts no point,
 The geometry results of larger tables: every spatial index leaf is an object data block with the box
 computed here from its records, and GDAL's filtered reads agree with brute force. --wrong-rule first
 takes short records relative to the block centre; the run passes only if the filters notice.
+  gdal_interop.py undelete TABRESCUE WORK
+GDAL deletes rows of a table it wrote; GDAL reads every row as written from the undeleted table,
+and its filtered reads of it agree with brute force.
   gdal_interop.py make DIR [CASE ...]      only writes the round trips' tables
 """
 
@@ -372,14 +375,35 @@ def spatial(tool, work, wrong_rule):
     return wrong, faults
 
 
+def undelete(tabrescue, work):
+    """Problems GDAL sees in the undeleted table of a table it wrote and then deleted rows of."""
+    shapes = ["POINT (%d 5)", "LINESTRING (%d 0,7 9,2 40)", "POLYGON ((%d 0,30 0,30 30,%d 0))"]
+    rows = [({"NAME": "row %d" % i, "N": i}, shapes[i % 3].replace("%d", str(i)), None) for i in range(1, 30)]
+    tab = os.path.join(work, "in", "gdal table.tab")
+    truth, _ = write_table(tab, [("NAME", ogr.OFTString, 12), ("N", ogr.OFTInteger, 0)], rows, [2, 3, 7, 29])
+    os.makedirs(os.path.join(work, "out"))
+    subprocess.run([tabrescue, "--undelete", "-o", os.path.join(work, "out"), tab], check=True)
+    undeleted = os.path.join(work, "out", "gdal table_undeleted.TAB")
+    got, messages = quietly(read_features, undeleted)
+    problems = messages + ["feature %d: %s" % (fid, got.get(fid)) for fid, (values, geometry, _) in truth.items()
+                           if fid not in got or got[fid][:2] != (values, geometry)]
+    figures = filter_mismatches(undeleted, got, 200, 17)
+    return problems + (["spatial filters: %s" % figures] if figures[1] else []) + (
+        ["%d features, %d written" % (len(got), len(truth))] if len(got) != len(truth) else [])
+
+
 if __name__ == "__main__":
     mode, args = (sys.argv + [None])[1], sys.argv[2:]
     chosen = [c for c in CASES if c.name in args[2 if mode == "round-trip" else 1:]] or CASES
     if mode == "make" and args:
         for case in chosen:
             make_case(case, os.path.join(args[0], case.name))
-    elif mode in ("round-trip", "spatial") and len(args) >= 2:
+    elif mode in ("round-trip", "spatial", "undelete") and len(args) >= 2:
         shutil.rmtree(args[1], ignore_errors=True)
+        if mode == "undelete":
+            problems = undelete(os.path.abspath(args[0]), os.path.abspath(args[1]))
+            print("\n".join(problems) or "every row as written")
+            sys.exit(bool(problems))
         if mode == "round-trip":
             failures = sum((round_trip(c, os.path.abspath(args[0]), os.path.abspath(args[1])) for c in chosen), [])
             for f in failures[:200]:
