@@ -6,6 +6,7 @@
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "io/file_system.h"
+#include "io/platform.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
@@ -48,7 +49,7 @@ class DatRecoverTest : public test::TempDirTest, public ::testing::WithParamInte
 protected:
     void TearDown() override
     {
-        fileSystem().setFaultHook(nullptr);
+        platform::setFaultHook(nullptr);
         test::TempDirTest::TearDown();
     }
     RecoverResult recover(const DatBuilder& dat, const std::string& tab = kTab)
@@ -147,13 +148,14 @@ TEST_F(DatRecoverTest, MissingTabLeftoversLinksAndFullDisk)
     }
 
     // A failed call leaves no result .TAB of an earlier one beside its own .DAT.
-    fileSystem().setFaultHook([](std::string_view op, const std::string& p) {
-        if (op == "write" && p.ends_with("#R_DAT.DAT"))
+    platform::setFaultHook([](platform::Call c, const std::string& p) {
+        if (c == platform::Call::Write && p.ends_with("#R_DAT.DAT"))
             throw RecoverError(kErrDiskFull, "Disk full");
+        return platform::Fault{};
     });
     EXPECT_EQ(recover(dat).count, -1);
     EXPECT_FALSE(exists("t#R_DAT.TAB"));
-    fileSystem().setFaultHook(nullptr);
+    platform::setFaultHook(nullptr);
 
     if (links) { // a dangling link is refused, not followed
         fs::create_symlink(dir() / "nowhere", dir() / "t#R_DAT.TAB");

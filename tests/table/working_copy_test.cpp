@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -7,6 +9,7 @@
 #include "base/recover_error.h"
 #include "io/file_system.h"
 #include "io/paths.h"
+#include "io/platform.h"
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
@@ -29,11 +32,13 @@ Strings listing(const fs::path& folder)
     return names;
 }
 
-void failOn(const std::string& op, const std::string& suffix, int number)
+using platform::Call;
+
+void failOn(std::vector<Call> calls, const std::string& suffix, int error)
 {
-    fileSystem().setFaultHook([=](std::string_view o, const std::string& p) {
-        if (o == op && p.ends_with(suffix))
-            throw RecoverError(number, "Injected");
+    platform::setFaultHook([=](Call c, const std::string& p) {
+        const bool hit = std::find(calls.begin(), calls.end(), c) != calls.end() && p.ends_with(suffix);
+        return platform::Fault{hit ? error : 0};
     });
 }
 
@@ -51,7 +56,7 @@ class WorkingCopyTest : public test::TempDirTest
     void TearDown() override
     {
         m_tmp.reset();
-        fileSystem().setFaultHook(nullptr);
+        platform::setFaultHook(nullptr);
         fileSystem().startNewRun();
         setGuidRandomSource(nullptr);
         test::TempDirTest::TearDown();
@@ -163,15 +168,16 @@ TEST_F(WorkingCopyTest, FailedCopySaysSoAndCutsNothing)
          {"File '", coping, error + "61 "},
          [](const fs::path& out) {
              test::writeText(out / "x.DAT", "kept");
-             failOn("write", "x.DAT", kErrDiskFull);
+             failOn({Call::Copy, Call::Write}, "x.DAT", ENOSPC);
          }},
         {"target size differs",
          "x.tab",
          {coping},
          [](const fs::path&) {
-             fileSystem().setFaultHook([](std::string_view o, const std::string& p) {
-                 if (o == "size" && p.ends_with("x.DAT"))
+             platform::setFaultHook([](Call c, const std::string& p) {
+                 if (c == Call::Stat && p.ends_with("x.DAT") && fs::exists(p))
                      std::ofstream(p, std::ios::app) << "+";
+                 return platform::Fault{};
              });
          }},
         {"dangling link at target",
@@ -179,7 +185,7 @@ TEST_F(WorkingCopyTest, FailedCopySaysSoAndCutsNothing)
          {coping, error + "75 "},
          [this](const fs::path& out) {
              if (!test::makeSymlink(dir() / "victim", out / "x.MAP")) // as the system would refuse it
-                 failOn("create", "x.MAP", kErrPathAccess);
+                 failOn({Call::Create}, "x.MAP", EIO);
          }},
         {"folder not writable",
          "x.tab",
@@ -187,7 +193,7 @@ TEST_F(WorkingCopyTest, FailedCopySaysSoAndCutsNothing)
          [](const fs::path& out) {
              fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
              if (std::ofstream(out / "probe")) // permission bits do not bind this user
-                 failOn("create", "x.TAB", kErrPermission);
+                 failOn({Call::Create}, "x.TAB", EACCES);
          }},
         {"the source itself", "../../in/roads.TAB", {error + "5 "}, nullptr},
         {"not a .TAB path", "x.dat", {error + "5 "}, nullptr},
@@ -202,7 +208,7 @@ TEST_F(WorkingCopyTest, FailedCopySaysSoAndCutsNothing)
         if (c.arrange)
             c.arrange(dir() / "out" / sub);
         EXPECT_EQ(mapinfoTabCopy(src, out(sub + "/" + c.dst), &cap.log), "");
-        fileSystem().setFaultHook(nullptr);
+        platform::setFaultHook(nullptr);
         fs::permissions(dir() / "out" / sub, fs::perms::owner_all);
         const Strings lines = cap.lines();
         ASSERT_EQ(lines.size(), c.linePrefixes.size()) << cap.log.text();
@@ -220,10 +226,10 @@ TEST_F(WorkingCopyTest, MoveDeletesTheSourceTabOnlyWhenAllArrived)
     EXPECT_EQ(cap.lines(), Strings{"File '" + path("in/none.TAB") + "' not exists or can't be opened."});
 
     const std::string src = input();
-    failOn("link", "b.ID", kErrDiskFull);
+    failOn({Call::Link, Call::Create}, "b.ID", ENOSPC); // no link, then no copy
     EXPECT_EQ(mapinfoTabMove(src, out("b.tab"), &cap.log), "");
     EXPECT_TRUE(fs::exists(src));
-    fileSystem().setFaultHook(nullptr);
+    platform::setFaultHook(nullptr);
     EXPECT_EQ(mapinfoTabMove(src, out("a.tab"), &cap.log), out("a.TAB"));
     EXPECT_EQ(listing(dir() / "in"), (Strings{"roads.DAT", "roads.ID", "roads.MAP"}));
     EXPECT_EQ(listing(dir() / "out"),
