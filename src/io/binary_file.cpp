@@ -4,22 +4,11 @@
 #include <vector>
 
 #include "base/recover_error.h"
-#include "io/file_system.h"
 
 namespace tabrescue {
 
-namespace {
-
-FileSystem& service()
-{
-    return fileSystem();
-}
-
-} // namespace
-
 std::size_t BinaryFile::readAt(std::uint64_t pos, std::span<std::byte> out)
 {
-    service().fault("read", m_file.path());
     return m_file.readAt(pos, out);
 }
 
@@ -31,7 +20,6 @@ void BinaryFile::readExactAt(std::uint64_t pos, std::span<std::byte> out)
 
 void BinaryFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 {
-    service().fault("write", m_file.path());
     m_file.writeAt(pos, data);
 }
 
@@ -40,8 +28,6 @@ std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
     constexpr std::uint64_t kPiece = std::uint64_t{64} << 20;
     std::uint64_t done = 0;
     while (done < length) {
-        service().fault("read", m_file.path());
-        service().fault("write", to.m_file.path());
         const auto want = static_cast<std::size_t>(std::min(kPiece, length - done));
         const std::size_t n = platform::copyRange(m_file, to.m_file, done, want);
         done += n;

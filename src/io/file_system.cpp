@@ -1,9 +1,6 @@
 #include "io/file_system.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "base/recover_error.h"
@@ -12,20 +9,8 @@
 
 namespace tabrescue {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-RecoverError fsError(const std::error_code& ec, const std::string& path)
-{
-    return ioError(platform::errnoOf(ec), path);
-}
-
-} // namespace
-
 bool FileSystem::fileExists(const std::string& path)
 {
-    fault("exists", path);
     if (path.empty())
         return false;
     return platform::entryKind(resolve(path)) == platform::EntryKind::File;
@@ -33,7 +18,6 @@ bool FileSystem::fileExists(const std::string& path)
 
 bool FileSystem::folderExists(const std::string& path)
 {
-    fault("exists", path);
     if (path.empty())
         return false;
     return platform::entryKind(resolve(path)) == platform::EntryKind::Folder;
@@ -45,8 +29,7 @@ std::string FileSystem::resolve(const std::string& path)
         return path;
     if (!platform::caseSensitiveNames()) // the system finds any spelling; ask it for its own
         return platform::namesAsOnDisk(path);
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(platform::toNative(path), ec)))
+    if (platform::nameExists(path))
         return path;
 
     // Walk the names from the root, replacing each one that does not exist as spelled by the
@@ -62,16 +45,9 @@ std::string FileSystem::resolve(const std::string& path)
             ++end;
         const std::string name = path.substr(start, end - start);
         std::string candidate = resolved + name;
-        if (!name.empty() && name != "." && name != ".." &&
-            !fs::exists(fs::symlink_status(platform::toNative(candidate), ec))) {
-            const std::string folder = resolved.empty() ? std::string(".") : resolved;
-            std::vector<std::string> matches;
-            for (fs::directory_iterator it(platform::toNative(folder), ec), last; !ec && it != last;
-                 it.increment(ec)) {
-                const std::string entry = platform::fromNative(it->path().filename());
-                if (equalsIgnoreCase(entry, name))
-                    matches.push_back(entry);
-            }
+        if (!name.empty() && name != "." && name != ".." && !platform::nameExists(candidate)) {
+            std::vector<std::string> matches = platform::listFolder(resolved.empty() ? "." : resolved);
+            std::erase_if(matches, [&](const std::string& entry) { return !equalsIgnoreCase(entry, name); });
             if (matches.empty())
                 return path;
             std::sort(matches.begin(), matches.end());
@@ -90,32 +66,25 @@ std::string FileSystem::absolutePath(const std::string& path)
 {
     if (path.empty())
         return path;
-    std::error_code ec;
-    fs::path p = fs::absolute(platform::toNative(path), ec);
-    if (ec)
-        throw fsError(ec, path);
-    return platform::fromNative(p.lexically_normal());
+    return platform::absolutePath(path);
 }
 
 std::uint64_t FileSystem::fileSize(const std::string& path)
 {
-    fault("size", path);
     std::error_code ec;
-    const auto size = fs::file_size(platform::toNative(resolve(path)), ec);
+    const std::uint64_t size = platform::fileSize(resolve(path), ec);
     if (ec)
-        throw fsError(ec, path);
+        throw ioError(platform::errnoOf(ec), path);
     return size;
 }
 
 void FileSystem::copyFile(const std::string& src, const std::string& dst)
 {
-    fault("copy", dst);
     platform::copyFileContents(resolve(src), resolve(dst));
 }
 
 void FileSystem::moveFile(const std::string& src, const std::string& dst)
 {
-    fault("move", dst);
     const std::string from = resolve(src);
     const std::string to = resolve(dst);
     try {
@@ -131,13 +100,11 @@ void FileSystem::moveFile(const std::string& src, const std::string& dst)
 
 bool FileSystem::linkFile(const std::string& src, const std::string& dst)
 {
-    fault("link", dst);
     return platform::linkFile(resolve(src), dst);
 }
 
 void FileSystem::deleteFile(const std::string& path)
 {
-    fault("delete", path);
     platform::forceDelete(resolve(path));
 }
 
@@ -160,25 +127,21 @@ void FileSystem::writeAll(const std::string& path, std::string_view bytes)
 
 BinaryFile FileSystem::openRead(const std::string& path)
 {
-    fault("open", path);
     return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::Read));
 }
 
 BinaryFile FileSystem::openReadWrite(const std::string& path)
 {
-    fault("open", path);
     return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::ReadWrite));
 }
 
 BinaryFile FileSystem::create(const std::string& path)
 {
-    fault("create", path);
     return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::CreateTruncate));
 }
 
 BinaryFile FileSystem::createExclusive(const std::string& path)
 {
-    fault("create", path);
     return BinaryFile(platform::NativeFile::open(path, platform::OpenMode::CreateExclusive));
 }
 
@@ -193,7 +156,6 @@ std::string FileSystem::tempFolder()
         const std::string parent = systemTempFolder();
         if (parent.empty())
             return {};
-        fault("mkdir", parent);
         m_runFolder = platform::makePrivateFolder(parent);
     }
     return m_runFolder;

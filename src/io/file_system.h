@@ -1,17 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "io/binary_file.h"
 
 namespace tabrescue {
-
-// Called before every file-system call with the operation's name and path; tests install one that
-// throws RecoverError on the n-th call to walk faults through a whole run.
-using FaultHook = std::function<void(std::string_view operation, const std::string& path)>;
 
 // The module's single file-system service. Every file operation of the core goes through it, so
 // that names are found without regard to letter case and failures become numbered errors.
@@ -47,15 +42,7 @@ public:
     // The next tempFolder() call makes a fresh private folder.
     void startNewRun();
 
-    void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
-    void fault(std::string_view operation, const std::string& path)
-    {
-        if (m_faultHook)
-            m_faultHook(operation, path);
-    }
-
 private:
-    FaultHook m_faultHook;
     std::string m_runFolder;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,35 @@
 #include <vector>
 
 namespace tabrescue::platform {
+
+// The system calls a test can make fail, one kind per call of the system.
+enum class Call {
+    Open,   // an existing file
+    Create, // a file that may be new
+    Read,
+    Write,
+    Size, // of an open file
+    Close,
+    Copy, // the kernel's copy between two open files
+    Rename,
+    Link,
+    Delete,
+    Stat, // what a path names, or its size
+    List, // the names in a folder
+    MakeFolder,
+    CurrentFolder,
+};
+// What a test makes of one call: `error` != 0 fails it with that errno, as the system would; a
+// read, write or copy moves at most `limit` bytes, as a short transfer would.
+struct Fault
+{
+    int error = 0;
+    std::size_t limit = SIZE_MAX;
+};
+using FaultHook = std::function<Fault(Call, const std::string& path)>;
+// Consulted right before each call of the system, so that its failures take the paths real ones
+// take (retries, fallbacks, error numbers). Empty by default; tests only.
+void setFaultHook(FaultHook hook);
 
 char separator();
 // Whether file names differ by letter case on this system.
@@ -49,6 +79,15 @@ int errnoOf(const std::error_code& ec);
 // On a system that ignores letter case: the path with every name spelt as on disk, separators
 // as given; the path unchanged when some name does not exist. Elsewhere the path unchanged.
 std::string namesAsOnDisk(const std::string& path);
+
+// The path made absolute from the current folder, "." and ".." taken out.
+std::string absolutePath(const std::string& path);
+// Whether anything has this name, a dangling link included.
+bool nameExists(const std::string& path);
+// The names in a folder, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> listFolder(const std::string& folder);
+// The size of the file at path, following links; sets ec on failure, as std::filesystem does.
+std::uint64_t fileSize(const std::string& path, std::error_code& ec);
 
 enum class EntryKind { None, File, Folder, Other };
 // What a path names, following links. A path that ends in a separator names a folder or nothing

@@ -3,7 +3,27 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/recover_error.h"
+#include "io/platform_fault.h"
+
 namespace tabrescue::platform {
+
+void setFaultHook(FaultHook hook)
+{
+    g_faultHook = std::move(hook);
+}
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec(injectedError(Call::CurrentFolder, path), std::generic_category());
+    std::filesystem::path absolute;
+    if (!ec)
+        absolute = std::filesystem::absolute(toNative(path), ec);
+    if (ec)
+        throw ioError(errnoOf(ec), path);
+    return fromNative(absolute.lexically_normal());
+}
+
 NativeFile::NativeFile(NativeFile&& other) noexcept
     : m_handle(other.m_handle), m_path(std::move(other.m_path))
 {

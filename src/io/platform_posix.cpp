@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "base/recover_error.h"
+#include "io/platform_fault.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,19 @@
 #endif
 
 namespace tabrescue::platform {
+
+namespace {
+
+// True, with errno set, when a test fails the call about to be made.
+bool injected(Call call, const std::string& path, std::size_t* bytes = nullptr)
+{
+    const int error = injectedError(call, path, bytes);
+    if (error != 0)
+        errno = error;
+    return error != 0;
+}
+
+} // namespace
 
 char separator()
 {
@@ -86,7 +101,7 @@ std::string makePrivateFolder(const std::string& parent)
     pattern += "tabrescue-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr)
+    if (injected(Call::MakeFolder, parent) || ::mkdtemp(buf.data()) == nullptr)
         throw ioError(errno, parent);
     return std::string(buf.data());
 }
@@ -101,10 +116,43 @@ std::string namesAsOnDisk(const std::string& path)
     return path;
 }
 
+bool nameExists(const std::string& path)
+{
+    struct stat st = {};
+    return !injected(Call::Stat, path) && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = injected(Call::List, folder) ? nullptr : ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::uint64_t fileSize(const std::string& path, std::error_code& ec)
+{
+    struct stat st = {};
+    int error = 0;
+    if (injected(Call::Stat, path) || ::stat(path.c_str(), &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP;
+    ec.assign(error, std::generic_category());
+    return error != 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+}
+
 EntryKind entryKind(const std::string& path)
 {
     struct stat st = {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+    if (path.empty() || injected(Call::Stat, path) || ::stat(path.c_str(), &st) != 0)
         return EntryKind::None;
     if (S_ISDIR(st.st_mode))
         return EntryKind::Folder;
@@ -158,14 +206,15 @@ NativeFile NativeFile::open(const std::string& path, OpenMode mode)
         flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
         break;
     }
+    const Call call = mode == OpenMode::Read || mode == OpenMode::ReadWrite ? Call::Open : Call::Create;
     int fd;
     do {
-        fd = ::open(path.c_str(), flags, 0666);
+        fd = injected(call, path) ? -1 : ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw ioError(errno == ELOOP ? EACCES : errno, path);
     struct stat st = {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!injected(Call::Stat, path) && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw ioError(EISDIR, path);
     }
@@ -179,8 +228,11 @@ std::size_t NativeFile::readAt(std::uint64_t pos, std::span<std::byte> out)
 {
     std::size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(static_cast<int>(m_handle), out.data() + done, out.size() - done,
-                                  static_cast<off_t>(pos + done));
+        std::size_t want = out.size() - done;
+        const ssize_t n = injected(Call::Read, m_path, &want)
+                              ? -1
+                              : ::pread(static_cast<int>(m_handle), out.data() + done, want,
+                                        static_cast<off_t>(pos + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -197,8 +249,11 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(static_cast<int>(m_handle), data.data() + done, data.size() - done,
-                                   static_cast<off_t>(pos + done));
+        std::size_t want = data.size() - done;
+        const ssize_t n = injected(Call::Write, m_path, &want)
+                              ? -1
+                              : ::pwrite(static_cast<int>(m_handle), data.data() + done, want,
+                                         static_cast<off_t>(pos + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -213,7 +268,7 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 std::uint64_t NativeFile::size() const
 {
     struct stat st = {};
-    if (::fstat(static_cast<int>(m_handle), &st) != 0)
+    if (injected(Call::Size, m_path) || ::fstat(static_cast<int>(m_handle), &st) != 0)
         throw ioError(errno, m_path);
     return static_cast<std::uint64_t>(st.st_size);
 }
@@ -224,30 +279,34 @@ void NativeFile::close()
         return;
     const int fd = static_cast<int>(m_handle);
     m_handle = kInvalid;
-    if (::close(fd) != 0 && errno != EINTR)
-        throw ioError(errno, m_path);
+    const int failure = injectedError(Call::Close, m_path); // the descriptor goes all the same
+    if (::close(fd) != 0 || failure != 0) {
+        const int error = failure != 0 ? failure : errno;
+        if (error != EINTR)
+            throw ioError(error, m_path);
+    }
 }
 
 void renameFile(const std::string& src, const std::string& dst)
 {
-    if (::rename(src.c_str(), dst.c_str()) != 0)
+    if (injected(Call::Rename, dst) || ::rename(src.c_str(), dst.c_str()) != 0)
         throw ioError(errno, errno == ENOENT ? src : dst);
 }
 
 bool linkFile(const std::string& src, const std::string& dst)
 {
     struct stat st = {};
-    if (::lstat(src.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (injected(Call::Stat, src) || ::lstat(src.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    return ::link(src.c_str(), dst.c_str()) == 0;
+    return !injected(Call::Link, dst) && ::link(src.c_str(), dst.c_str()) == 0;
 }
 
 void forceDelete(const std::string& path)
 {
     struct stat st = {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (!injected(Call::Stat, path) && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw ioError(EISDIR, path);
-    if (::unlink(path.c_str()) != 0)
+    if (injected(Call::Delete, path) || ::unlink(path.c_str()) != 0)
         throw ioError(errno, path);
 }
 
@@ -258,8 +317,11 @@ std::size_t copyRange(NativeFile& in, NativeFile& out, std::uint64_t pos, std::s
     while (done < length) {
         loff_t inPos = static_cast<loff_t>(pos + done);
         loff_t outPos = inPos;
-        const ssize_t n = ::copy_file_range(static_cast<int>(in.m_handle), &inPos, static_cast<int>(out.m_handle),
-                                            &outPos, length - done, 0);
+        std::size_t want = length - done;
+        const ssize_t n = injected(Call::Copy, out.path(), &want)
+                              ? -1
+                              : ::copy_file_range(static_cast<int>(in.m_handle), &inPos,
+                                                  static_cast<int>(out.m_handle), &outPos, want, 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

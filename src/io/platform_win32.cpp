@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/recover_error.h"
+#include "io/platform_fault.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -63,6 +64,39 @@ int errnoFromWin32(DWORD err)
 [[noreturn]] void throwWin32(DWORD err, const std::string& path)
 {
     throw ioError(errnoFromWin32(err), path);
+}
+
+// The Win32 error that errnoFromWin32() maps back to the same errno, as far as ioError() tells.
+DWORD win32FromErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EFBIG:
+        return ERROR_DISK_FULL;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// True, with the last error set, when a test fails the call about to be made.
+bool injected(Call call, const std::string& path, std::size_t* bytes = nullptr)
+{
+    const int error = injectedError(call, path, bytes);
+    if (error != 0)
+        SetLastError(win32FromErrno(error));
+    return error != 0;
 }
 
 std::wstring widen(const std::string& utf8)
@@ -249,7 +283,7 @@ std::string makePrivateFolder(const std::string& parent)
             name += kHexDigits[std::to_integer<unsigned>(b) >> 4];
             name += kHexDigits[std::to_integer<unsigned>(b) & 15];
         }
-        if (CreateDirectoryW(widen(name).c_str(), security)) {
+        if (!injected(Call::MakeFolder, parent) && CreateDirectoryW(widen(name).c_str(), security)) {
             made = name;
             break;
         }
@@ -300,7 +334,9 @@ std::string namesAsOnDisk(const std::string& path)
             resolved += name;
         } else {
             WIN32_FIND_DATAW found{};
-            const HANDLE h = FindFirstFileW(widen(resolved + name).c_str(), &found);
+            const HANDLE h = injected(Call::List, resolved + name)
+                                 ? INVALID_HANDLE_VALUE
+                                 : FindFirstFileW(widen(resolved + name).c_str(), &found);
             if (h == INVALID_HANDLE_VALUE)
                 return path;
             FindClose(h);
@@ -313,28 +349,79 @@ std::string namesAsOnDisk(const std::string& path)
     return resolved;
 }
 
-EntryKind entryKind(const std::string& path)
+namespace {
+
+// Attributes and size of what a path names, following links as the POSIX branch's stat() does.
+bool statFollowing(const std::string& path, DWORD& attributes, std::uint64_t& size)
 {
-    if (path.empty())
-        return EntryKind::None;
     const std::wstring wpath = widen(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(wpath.c_str(), GetFileExInfoStandard, &data))
+    if (injected(Call::Stat, path) || !GetFileAttributesExW(wpath.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    attributes = data.dwFileAttributes;
+    size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return true;
+    HANDLE h = CreateFileW(wpath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(h, &info) != 0;
+    const DWORD err = GetLastError();
+    CloseHandle(h);
+    SetLastError(err);
+    attributes = info.dwFileAttributes;
+    size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    return known;
+}
+
+} // namespace
+
+bool nameExists(const std::string& path)
+{
+    return !injected(Call::Stat, path) && GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> listFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::string pattern = folder;
+    if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/'))
+        pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE h =
+        injected(Call::List, folder) ? INVALID_HANDLE_VALUE : FindFirstFileW(widen(pattern).c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = narrow(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    return names;
+}
+
+std::uint64_t fileSize(const std::string& path, std::error_code& ec)
+{
+    DWORD attributes = 0;
+    std::uint64_t size = 0;
+    ec.clear();
+    if (!statFollowing(path, attributes, size))
+        ec.assign(static_cast<int>(GetLastError()), std::system_category());
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        ec.assign(EISDIR, std::generic_category());
+    return ec ? 0 : size;
+}
+
+EntryKind entryKind(const std::string& path)
+{
+    DWORD attributes = 0;
+    std::uint64_t size = 0;
+    if (path.empty() || !statFollowing(path, attributes, size))
         return EntryKind::None;
-    DWORD attributes = data.dwFileAttributes;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A link: what it points at, as the POSIX branch's stat() sees it.
-        HANDLE h = CreateFileW(wpath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return EntryKind::None;
-        BY_HANDLE_FILE_INFORMATION info{};
-        const bool known = GetFileInformationByHandle(h, &info) != 0;
-        CloseHandle(h);
-        if (!known)
-            return EntryKind::None;
-        attributes = info.dwFileAttributes;
-    }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return EntryKind::Folder;
     if (path.back() == '\\' || path.back() == '/')
@@ -377,10 +464,13 @@ NativeFile NativeFile::open(const std::string& path, OpenMode mode)
         disposition = CREATE_NEW; // fails on any existing name, a dangling link included
         break;
     }
+    const Call call = mode == OpenMode::Read || mode == OpenMode::ReadWrite ? Call::Open : Call::Create;
     NativeFile f;
     f.m_path = path;
     for (;;) {
-        HANDLE h = CreateFileW(wpath.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        HANDLE h = injected(call, path)
+                       ? INVALID_HANDLE_VALUE
+                       : CreateFileW(wpath.c_str(), access, share, nullptr, disposition, flags, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD err = GetLastError();
             const DWORD attributes = GetFileAttributesW(wpath.c_str());
@@ -415,13 +505,14 @@ std::size_t NativeFile::readAt(std::uint64_t pos, std::span<std::byte> out)
 {
     std::size_t done = 0;
     while (done < out.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+        std::size_t want = std::min<std::size_t>(out.size() - done, 1u << 30);
         const std::uint64_t at = pos + done;
         OVERLAPPED where{};
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD got = 0;
-        if (!ReadFile(handleOf(m_handle), out.data() + done, want, &got, &where)) {
+        if (injected(Call::Read, m_path, &want) ||
+            !ReadFile(handleOf(m_handle), out.data() + done, static_cast<DWORD>(want), &got, &where)) {
             const DWORD err = GetLastError();
             if (err == ERROR_HANDLE_EOF)
                 break;
@@ -438,13 +529,14 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 {
     std::size_t done = 0;
     while (done < data.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        std::size_t want = std::min<std::size_t>(data.size() - done, 1u << 30);
         const std::uint64_t at = pos + done;
         OVERLAPPED where{};
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD put = 0;
-        if (!WriteFile(handleOf(m_handle), data.data() + done, want, &put, &where))
+        if (injected(Call::Write, m_path, &want) ||
+            !WriteFile(handleOf(m_handle), data.data() + done, static_cast<DWORD>(want), &put, &where))
             throwWin32(GetLastError(), m_path);
         if (put == 0)
             throw ioError(ENOSPC, m_path);
@@ -455,7 +547,7 @@ void NativeFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 std::uint64_t NativeFile::size() const
 {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handleOf(m_handle), &size))
+    if (injected(Call::Size, m_path) || !GetFileSizeEx(handleOf(m_handle), &size))
         throwWin32(GetLastError(), m_path);
     return static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -466,8 +558,11 @@ void NativeFile::close()
         return;
     const HANDLE h = handleOf(m_handle);
     m_handle = kInvalid;
+    const int failure = injectedError(Call::Close, m_path); // the handle goes all the same
     if (!CloseHandle(h))
         throwWin32(GetLastError(), m_path);
+    if (failure != 0)
+        throwWin32(win32FromErrno(failure), m_path);
 }
 
 void renameFile(const std::string& src, const std::string& dst)
@@ -475,7 +570,7 @@ void renameFile(const std::string& src, const std::string& dst)
     const std::wstring from = widen(src);
     const std::wstring to = widen(dst);
     constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-    if (MoveFileExW(from.c_str(), to.c_str(), kMoveFlags))
+    if (!injected(Call::Rename, dst) && MoveFileExW(from.c_str(), to.c_str(), kMoveFlags))
         return;
     DWORD err = GetLastError();
     // A rename replaces a read-only target on POSIX; Windows refuses until the attribute is off.
@@ -501,7 +596,8 @@ bool linkFile(const std::string&, const std::string&)
 void forceDelete(const std::string& path)
 {
     const std::wstring wpath = widen(path);
-    const DWORD attributes = GetFileAttributesW(wpath.c_str());
+    const DWORD attributes =
+        injected(Call::Stat, path) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wpath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         throwWin32(GetLastError(), path);
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -512,7 +608,7 @@ void forceDelete(const std::string& path)
             throwWin32(GetLastError(), path);
         return;
     }
-    if (DeleteFileW(wpath.c_str()))
+    if (!injected(Call::Delete, path) && DeleteFileW(wpath.c_str()))
         return;
     DWORD err = GetLastError();
     // The attribute of a link would be the link's own, but leave links as they are.

@@ -6,6 +6,7 @@
 #include "base/recover_error.h"
 #include "base/text_format.h"
 #include "io/file_system.h"
+#include "io/platform.h"
 #include "map/map_block_walk.h"
 #include "map/map_count.h"
 #include "map/map_layout.h"
@@ -158,14 +159,15 @@ TEST_P(MapCountTest, WalksBlocksAndCountsDeletedObjects)
     const CountCase& c = GetParam();
     c.map.write(path("t.MAP"));
     if (c.unreadable)
-        fileSystem().setFaultHook([](std::string_view op, const std::string&) {
-            if (op == "read")
+        platform::setFaultHook([](platform::Call call, const std::string&) {
+            if (call == platform::Call::Read)
                 throw RecoverError(70, "Permission denied");
+            return platform::Fault{};
         });
     test::LogCapture cap;
     bool failed = false;
     EXPECT_EQ(getDelMAPcount(path("t.MAP"), &cap.log, &failed), c.count);
-    fileSystem().setFaultHook(nullptr);
+    platform::setFaultHook(nullptr);
     EXPECT_EQ(cap.listing, c.listing);
     EXPECT_EQ(cap.lines(), c.lines);
     EXPECT_EQ(failed, !c.lines.empty() && c.lines.back().starts_with("+++"));
