@@ -1,8 +1,10 @@
 #include "support/map_builder.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "map/map_layout.h"
+#include "map_writer.h"
 #include "support/table_builders.h"
 
 namespace tabrescue::test {
@@ -21,6 +23,11 @@ std::vector<std::size_t> styleBytes(std::uint8_t type)
     return {};
 }
 
+void append(Bytes& to, std::span<const std::byte> block)
+{
+    to.insert(to.end(), block.begin(), block.end());
+}
+
 } // namespace
 
 Bytes MapObject::bytes() const
@@ -30,10 +37,10 @@ Bytes MapObject::bytes() const
     if (body) {
         b.insert(b.end(), body->begin(), body->end());
     } else {
-        const map::GeoType& t = map::geoType(type);
-        if (t.length == 0)
+        const std::int16_t length = map::geoType(type).length;
+        if (length == 0)
             throw std::invalid_argument("a record of unknown type needs its bytes");
-        for (std::size_t i = 5; i < static_cast<std::size_t>(t.length); ++i)
+        for (std::size_t i = 5; i < static_cast<std::size_t>(length); ++i)
             b.push_back(static_cast<std::byte>(0xC0 | (i & 0x3F)));
         for (std::size_t beforeLast : styleBytes(type))
             b[b.size() - 1 - beforeLast] = std::byte{1};
@@ -48,17 +55,17 @@ MapBuilder::MapBuilder() : m_data(1024)
     for (std::size_t i = 0; i < 1024; ++i) // recognisable bytes, so a stray write shows
         m_data[i] = static_cast<std::byte>((i * 7 + 3) & 0xFF);
     // The block after the header looks like object data holding a deleted point, yet is never walked.
-    const Bytes second = {std::byte{0x02}, std::byte{0}, std::byte{10}, std::byte{0}};
-    std::copy(second.begin(), second.end(), m_data.begin() + 512);
     const Bytes point = MapObject::of(0x01, 0x40000001).bytes();
     std::copy(point.begin(), point.end(), m_data.begin() + 532);
-    put32(304, 0).put32(316, 0).put32(320, 0).put32(324, 0).put32(328, 0).put32(256, 42424242);
-    blockSize(512).styleLimits(10, 10, 10, 10);
+    put32(512, 0x000A0002); // type 2, used 10
+    mapfile::Header header;
+    header.styleLimits = {10, 10, 10, 10};
+    mapfile::putHeader(m_data, header);
 }
 
 MapBuilder& MapBuilder::put32(std::size_t at, std::int64_t value)
 {
-    putLE32(m_data, at, static_cast<std::uint32_t>(value));
+    mapfile::put32(m_data, at, value);
     return *this;
 }
 
@@ -70,33 +77,33 @@ MapBuilder& MapBuilder::styleLimits(std::uint8_t pen, std::uint8_t brush, std::u
 
 MapBuilder& MapBuilder::blockSize(std::uint16_t size)
 {
-    putLE16(m_data, 262, size);
+    mapfile::put16(m_data, 262, size);
     return *this;
 }
 
 MapBuilder& MapBuilder::objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used)
 {
-    Bytes b(19); // after the type byte
-    for (std::size_t i = 3; i < 19; ++i)
-        b[i] = static_cast<std::byte>(0x41 + i);
+    mapfile::ObjectBlock block(0, 0);
     std::vector<std::size_t> starts;
     for (const MapObject& o : objects) {
-        starts.push_back(b.size() + 1);
         const Bytes r = o.bytes();
-        b.insert(b.end(), r.begin(), r.end());
+        starts.push_back(mapfile::ObjectBlock::kHeaderSize + block.used());
+        const std::span<std::byte> to = block.add(o.type, o.rowField, r.size());
+        std::copy_n(r.begin(), to.size(), to.begin());
     }
-    putLE16(b, 1, static_cast<std::uint16_t>(used.value_or(static_cast<std::int16_t>(b.size() - 19))));
-    block(0x02, b);
-    m_recordStarts.back() = std::move(starts);
+    mapfile::Block& b = block.bytes();
+    for (std::size_t i = 4; i < 20; ++i) // recognisable centre and coordinate block offsets
+        b[i] = static_cast<std::byte>(0x40 + i);
+    if (used)
+        mapfile::put16(b, 2, *used);
+    append(m_data, b);
+    m_recordStarts.push_back(std::move(starts));
     return *this;
 }
 
 MapBuilder& MapBuilder::block(std::uint8_t type, const Bytes& content)
 {
-    m_data.push_back(std::byte{type});
-    m_data.insert(m_data.end(), content.begin(),
-                  content.begin() + std::min<std::ptrdiff_t>(content.size(), 511));
-    m_data.resize((m_data.size() + 511) / 512 * 512);
+    append(m_data, mapfile::block(type, content));
     m_recordStarts.emplace_back();
     return *this;
 }
