@@ -22,11 +22,11 @@ struct IndexShape
     std::uint64_t firstIndexBlock = 0;
 };
 
-// Descends the index as a reader does, with offsets of its own, and checks: the header's depth
-// fits the tree; each index block has type 1, 1 to 25 entries and zeros after them; every leaf is
-// an object data block at the same depth; no block is reached twice; each entry's box is the
-// union of its child's; the index blocks fill the file's end with the root last; the header's
-// box holds the root's. Without an index both header fields are 0.
+// Reads the index level by level with offsets of its own and checks it against the format: no
+// block is reached twice; each index block has type 1, 1 to 25 entries and zeros after them; each
+// entry's box is the union of its child's, and the header's box holds the root's; the header's
+// depth leads to object data blocks; the index fills the file's end, root last. Without an index
+// both header fields are 0.
 ::testing::AssertionResult checkSpatialIndex(const Bytes& map, IndexShape& shape);
 
 } // namespace tabrescue::test
