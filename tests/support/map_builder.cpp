@@ -121,33 +121,27 @@ Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs)
 
 Bytes expectedMapResultDat(const std::vector<MapResultRow>& rows)
 {
-    Bytes b{std::byte{0x03}, std::byte{115}, std::byte{3}, std::byte{29}}; // 2015-03-29
-    appendLE32(b, static_cast<std::uint32_t>(rows.size()));
-    appendLE16(b, 161);
-    appendLE16(b, 17);
-    b.resize(32);
-    for (const std::string name : {"RowId_new", "RowId_old", "rec_map_of", "rec_status"}) {
-        Bytes d = toBytes(name);
-        d.resize(32);
-        d[11] = std::byte{'C'};
-        d[16] = std::byte{4};
-        b.insert(b.end(), d.begin(), d.end());
+    // Dated 2015-03-29, four Char fields of 4 bytes, 17-byte rows; after the rows a template row and the end
+    // mark.
+    const auto count = static_cast<std::int64_t>(rows.size());
+    Bytes b = leBytes(161, {{0, 1, {3, 115, 3, 29}}, {4, 4, {count}}, {8, 2, {161, 17}}, {160, 1, {0x0D}}});
+    const char* names[] = {"RowId_new", "RowId_old", "rec_map_of", "rec_status"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Bytes name = toBytes(names[i]);
+        std::copy(name.begin(), name.end(), b.begin() + 32 + 32 * i);
+        b[43 + 32 * i] = std::byte{'C'};
+        b[48 + 32 * i] = std::byte{4};
     }
-    b.push_back(std::byte{0x0D});
     std::uint32_t rowIdNew = 0;
     for (const MapResultRow& r : rows) {
         b.push_back(std::byte{' '});
-        appendLE32(b, ++rowIdNew);
-        appendLE32(b, r.rowIdOld);
-        appendLE32(b, static_cast<std::uint32_t>(r.offset + 1));
+        for (const std::uint32_t v : {++rowIdNew, r.rowIdOld, static_cast<std::uint32_t>(r.offset + 1)})
+            appendLE32(b, v);
         const Bytes status = toBytes(r.status);
         b.insert(b.end(), status.begin(), status.end());
     }
-    b.push_back(std::byte{'*'});
-    for (int i = 0; i < 3; ++i)
-        appendLE32(b, 0x00FFFFFF);
-    const Bytes end = toBytes("D   \x1A");
-    b.insert(b.end(), end.begin(), end.end());
+    const Bytes closing = toBytes(std::string("*\xFF\xFF\xFF\0\xFF\xFF\xFF\0\xFF\xFF\xFF\0D   \x1A", 18));
+    b.insert(b.end(), closing.begin(), closing.end());
     return b;
 }
 
