@@ -25,13 +25,11 @@ TEST(GeoTypes, ClassesAndNames)
     for (unsigned c = 0; c < 0x30; ++c)
         classes += "-PLAT"[static_cast<int>(map::geoType(static_cast<std::uint8_t>(c)).geoClass)];
     EXPECT_EQ(classes, "-PPPLLLLLLLLLAAATTTAAAAAAAAA--------------------");
-    EXPECT_EQ(getGeoTypeName(0x26) + getGeoTypeName(0x2F) + getGeoTypeName(0x03), "LongPolyline N-Segments"
-                                                                                  "LongRegion V450"
-                                                                                  "Unknown Type(&H3)");
+    EXPECT_EQ(getGeoTypeName(0x2F), "LongRegion V450");
+    EXPECT_EQ(getGeoTypeName(0x03), "Unknown Type(&H3)");
 }
 
-// Walks with a small chunk and copies: "D1054" for a deleted record at 1054, and each record's last byte
-// flipped.
+// Traces the walk ("D1054": a deleted record at 1054) and flips the last byte of each record.
 struct Tracer : map::BlockVisitor
 {
     void record(const map::MapRecord& r, std::span<std::byte>) override
@@ -45,12 +43,11 @@ struct Tracer : map::BlockVisitor
     std::vector<std::uint64_t> flipped;
 };
 // `n` like records of `length` bytes from `at`.
-std::string run(std::uint64_t at, int n, int length, const char* deleted = "")
+std::string run(std::uint64_t at, std::uint64_t n, std::uint64_t length, const std::string& deleted = "")
 {
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += (i ? " " : "") + std::string(deleted) +
-               std::to_string(at + static_cast<std::uint64_t>(i * length));
+    std::string out = deleted + std::to_string(at);
+    for (std::uint64_t i = 1; i < n; ++i)
+        out += " " + deleted + std::to_string(at + i * length);
     return out;
 }
 

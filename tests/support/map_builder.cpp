@@ -11,18 +11,6 @@ namespace tabrescue::test {
 
 namespace {
 
-// Style index bytes counted back from the last byte: the test's own account, so a misplaced check shows.
-std::vector<std::size_t> styleBytes(std::uint8_t type)
-{
-    if (type == 0x10 || type == 0x11) // font, then the label line's pen
-        return {type == 0x10 ? 9u : 17u, 0};
-    if ((type >= 0x0D && type <= 0x0F) || (type >= 0x13 && type <= 0x1B)) // brush, pen
-        return {0, 1};
-    if (type >= 0x01 && type <= 0x0C) // symbol or pen
-        return {0};
-    return {};
-}
-
 void append(Bytes& to, std::span<const std::byte> block)
 {
     to.insert(to.end(), block.begin(), block.end());
@@ -42,8 +30,15 @@ Bytes MapObject::bytes() const
             throw std::invalid_argument("a record of unknown type needs its bytes");
         for (std::size_t i = 5; i < static_cast<std::size_t>(length); ++i)
             b.push_back(static_cast<std::byte>(0xC0 | (i & 0x3F)));
-        for (std::size_t beforeLast : styleBytes(type))
-            b[b.size() - 1 - beforeLast] = std::byte{1};
+        // Style index bytes by the test's own account, so a misplaced check shows: the font of a text lies
+        // before its label box, an area keeps its pen before its brush.
+        const std::size_t last = b.size() - 1;
+        if (type == 0x10 || type == 0x11)
+            b[last - (type == 0x10 ? 9 : 17)] = std::byte{1};
+        if ((type >= 0x0D && type <= 0x0F) || (type >= 0x13 && type <= 0x1B))
+            b[last - 1] = std::byte{1};
+        if (type >= 0x01 && type <= 0x1B)
+            b[last] = std::byte{1};
     }
     for (const auto& [beforeLast, value] : styles)
         b.at(b.size() - 1 - beforeLast) = static_cast<std::byte>(value);

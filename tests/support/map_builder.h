@@ -11,21 +11,19 @@
 namespace tabrescue::test {
 
 // One object record. Without a body, a record of known length gets filler bytes above every style
-// limit the tests use, its style index bytes set to 1; `styles` then sets bytes counted back from
-// the last one.
+// limit the tests use, its style index bytes 1; `styles` then sets bytes counted back from its last.
 struct MapObject
 {
     std::uint8_t type = 0;
     std::uint32_t rowField = 0;
-    std::optional<Bytes> body; // the bytes after the row field
+    std::optional<Bytes> body; // after the row field
     std::vector<std::pair<std::size_t, std::uint8_t>> styles;
 
     static MapObject of(std::uint8_t type, std::uint32_t rowField) { return {type, rowField, {}, {}}; }
     static MapObject raw(std::uint8_t type, std::uint32_t row, Bytes body) { return {type, row, body, {}}; }
     MapObject& style(std::size_t beforeLast, std::uint8_t value)
     {
-        styles.emplace_back(beforeLast, value);
-        return *this;
+        return styles.emplace_back(beforeLast, value), *this;
     }
     Bytes bytes() const;
 };
