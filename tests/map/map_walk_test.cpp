@@ -85,8 +85,9 @@ TEST_P(MapWalkTest, CountsAndCopies)
     for (std::size_t chunk : {512, 1536, 1 << 20}) {
         BinaryFile src = fileSystem().openRead(path("t.MAP")), dst = fileSystem().create(path("copy.MAP"));
         Tracer walk;
+        test::LogCapture walkLog;
         try {
-            map::walkBlocks(src, nullptr, walk, {.copyTo = &dst, .chunkSize = chunk});
+            map::walkBlocks(src, &walkLog.log, walk, {.copyTo = &dst, .chunkSize = chunk});
         } catch (const RecoverError& e) {
             EXPECT_TRUE(failed) << e.what();
         }
@@ -95,6 +96,9 @@ TEST_P(MapWalkTest, CountsAndCopies)
         for (std::uint64_t at : walk.flipped)
             expected[at] ^= std::byte{0xFF};
         EXPECT_EQ(walk.trace, c.trace) << chunk;
+        Lines walkLines = c.lines; // the walk's own lines, without the count's
+        std::erase_if(walkLines, [](const std::string& l) { return !l.starts_with("!!!"); });
+        EXPECT_EQ(walkLog.lines(), walkLines) << chunk;
         const bool refused =
             failed && c.lines.back().find("block size") != std::string::npos; // before any copy
         EXPECT_EQ(test::firstDifference(test::readBytes(path("copy.MAP")), refused ? Bytes{} : expected), "")

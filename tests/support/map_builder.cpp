@@ -116,27 +116,20 @@ Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs)
 
 Bytes expectedMapResultDat(const std::vector<MapResultRow>& rows)
 {
-    // Dated 2015-03-29, four Char fields of 4 bytes, 17-byte rows; after the rows a template row and the end
-    // mark.
-    const auto count = static_cast<std::int64_t>(rows.size());
-    Bytes b = leBytes(161, {{0, 1, {3, 115, 3, 29}}, {4, 4, {count}}, {8, 2, {161, 17}}, {160, 1, {0x0D}}});
-    const char* names[] = {"RowId_new", "RowId_old", "rec_map_of", "rec_status"};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const Bytes name = toBytes(names[i]);
-        std::copy(name.begin(), name.end(), b.begin() + 32 + 32 * i);
-        b[43 + 32 * i] = std::byte{'C'};
-        b[48 + 32 * i] = std::byte{4};
-    }
-    std::uint32_t rowIdNew = 0;
+    DatBuilder dat;
+    for (const char* name : {"RowId_new", "RowId_old", "rec_map_of", "rec_status"})
+        dat.field(name, 4);
+    std::int64_t rowIdNew = 0;
     for (const MapResultRow& r : rows) {
-        b.push_back(std::byte{' '});
-        for (const std::uint32_t v : {++rowIdNew, r.rowIdOld, static_cast<std::uint32_t>(r.offset + 1)})
-            appendLE32(b, v);
-        const Bytes status = toBytes(r.status);
-        b.insert(b.end(), status.begin(), status.end());
+        const Bytes ids =
+            leBytes(12, {{0, 4, {++rowIdNew, r.rowIdOld, static_cast<std::int64_t>(r.offset) + 1}}});
+        dat.row(' ', std::string(reinterpret_cast<const char*>(ids.data()), ids.size()) + r.status);
     }
-    const Bytes closing = toBytes(std::string("*\xFF\xFF\xFF\0\xFF\xFF\xFF\0\xFF\xFF\xFF\0D   \x1A", 18));
-    b.insert(b.end(), closing.begin(), closing.end());
+    // A template row and the end mark close the file; the header is dated 2015-03-29.
+    Bytes b = dat.endMark(false)
+                  .trailing(toBytes(std::string("*\xFF\xFF\xFF\0\xFF\xFF\xFF\0\xFF\xFF\xFF\0D   \x1A", 18)))
+                  .bytes();
+    std::copy_n(leBytes(3, {{0, 1, {115, 3, 29}}}).begin(), 3, b.begin() + 1);
     return b;
 }
 
