@@ -1,5 +1,7 @@
 #include "synthetic_table.h"
 
+#include "map_writer.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -16,32 +18,23 @@ namespace tabrescue::bench {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 512;
-constexpr std::size_t kObjectBlockHeader = 20;
-constexpr std::size_t kObjectArea = kBlockSize - kObjectBlockHeader;
+using mapfile::kBlockSize;
 constexpr std::size_t kCoordBlockHeader = 8;
 constexpr std::size_t kCoordArea = kBlockSize - kCoordBlockHeader;
 constexpr std::uint64_t kFirstDataBlock = 1024; // header block and one reserved block before it
 
-constexpr std::uint8_t kObjectBlockType = 0x02;
 constexpr std::uint8_t kCoordBlockType = 0x03;
 constexpr std::uint8_t kIndexBlockType = 0x01;
 constexpr std::uint8_t kGarbageBlockType = 0x04;
 constexpr std::uint8_t kToolBlockType = 0x05;
 constexpr std::uint32_t kOtherBlockEvery = 40; // object data blocks between index/tool blocks
 
-// .MAP header fields.
-constexpr std::size_t kMagicOffset = 256;
-constexpr std::uint32_t kMagic = 42424242;
+// .MAP header fields the writer leaves to its callers.
 constexpr std::size_t kVersionOffset = 260;
-constexpr std::size_t kBlockSizeOffset = 262;
 constexpr std::size_t kUnitsRatioOffset = 264; // double
-constexpr std::size_t kBoundsOffset = 272;     // 4 x i32
-constexpr std::size_t kClassCountOffset = 316; // 4 x i32: point, line, area, text
 constexpr std::size_t kMaxCoordBufOffset = 332;
 constexpr std::size_t kCoordPrecisionOffset = 352;
 constexpr std::size_t kOriginQuadrantOffset = 353;
-constexpr std::size_t kPenLimitOffset = 356;
 constexpr std::size_t kScaleOffset = 368; // 4 doubles: x scale, y scale, x displacement, y displacement
 
 // .DAT
@@ -150,15 +143,11 @@ bool objectDeleted(const TableRecipe& s, std::uint32_t row)
 
 void put16(std::byte* p, std::int32_t v)
 {
-    const auto u = static_cast<std::uint16_t>(v);
-    p[0] = static_cast<std::byte>(u & 0xFF);
-    p[1] = static_cast<std::byte>(u >> 8);
+    mapfile::put16({p, 2}, 0, v);
 }
 void put32(std::byte* p, std::int64_t v)
 {
-    auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i, u >>= 8)
-        p[i] = static_cast<std::byte>(u & 0xFF);
+    mapfile::put32({p, 4}, 0, v);
 }
 void putDouble(std::byte* p, double d)
 {
@@ -365,8 +354,7 @@ class MapWriter
 
     void otherBlock(std::uint8_t type)
     {
-        std::array<std::byte, kBlockSize> block{};
-        block[0] = std::byte{type};
+        const mapfile::Block block = mapfile::block(type);
         m_map.write(block.data(), block.size());
         m_offset += kBlockSize;
     }
@@ -381,37 +369,32 @@ class MapWriter
     // texts. Returns the next row.
     std::uint32_t objectBlock(std::uint32_t row)
     {
-        std::array<std::byte, kBlockSize> block{};
         m_coords.clear();
         m_pending.clear();
         const std::int32_t cx = m_rnd.between(-1000000000, 1000000000);
         const std::int32_t cy = m_rnd.between(-1000000000, 1000000000);
-        std::size_t used = 0;
+        mapfile::ObjectBlock objects(cx, cy);
         while (row <= m_recipe.rows) {
             if (m_nextType == nullptr)
                 m_nextType = &pickType();
             const ObjectType& t = *m_nextType;
-            if (used + t.length > kObjectArea)
+            if (!objects.fits(t.length))
                 break;
             m_nextType = nullptr;
-            const std::size_t at = kObjectBlockHeader + used;
-            writeObject(t, &block[at], row, cx, cy, at);
+            const std::size_t at = mapfile::ObjectBlock::kHeaderSize + objects.used();
+            writeObject(t, objects, row, cx, cy, at);
             const std::uint64_t offset = m_offset + at;
             std::array<std::byte, 4> id{};
             put32(id.data(), objectDeleted(m_recipe, row) ? 0 : static_cast<std::int64_t>(offset));
             m_id.write(id.data(), id.size());
-            used += t.length;
             ++row;
         }
 
         const std::size_t coordBlocks = (m_coords.size() + kCoordArea - 1) / kCoordArea;
         const std::uint64_t firstCoord = m_offset + kBlockSize;
+        mapfile::Block& block = objects.bytes();
         for (const Pending& p : m_pending)
             put32(&block[p.recordAt + 5], static_cast<std::int64_t>(coordAddress(firstCoord, p.coordAt)));
-        block[0] = std::byte{kObjectBlockType};
-        put16(&block[2], static_cast<std::int32_t>(used));
-        put32(&block[4], cx);
-        put32(&block[8], cy);
         if (coordBlocks > 0) {
             put32(&block[12], static_cast<std::int64_t>(firstCoord));
             put32(&block[16], static_cast<std::int64_t>(firstCoord + (coordBlocks - 1) * kBlockSize));
@@ -420,10 +403,9 @@ class MapWriter
         ++m_sum.objectBlocks;
 
         for (std::size_t i = 0; i < coordBlocks; ++i) {
-            std::array<std::byte, kBlockSize> cb{};
+            mapfile::Block cb = mapfile::block(kCoordBlockType);
             const std::size_t from = i * kCoordArea;
             const std::size_t n = std::min(kCoordArea, m_coords.size() - from);
-            cb[0] = std::byte{kCoordBlockType};
             put16(&cb[2], static_cast<std::int32_t>(n));
             if (i + 1 < coordBlocks)
                 put32(&cb[4], static_cast<std::int64_t>(firstCoord + (i + 1) * kBlockSize));
@@ -498,8 +480,8 @@ class MapWriter
         return total;
     }
 
-    void writeObject(const ObjectType& t, std::byte* r, std::uint32_t row, std::int32_t cx, std::int32_t cy,
-                     std::size_t recordAt)
+    void writeObject(const ObjectType& t, mapfile::ObjectBlock& objects, std::uint32_t row, std::int32_t cx,
+                     std::int32_t cy, std::size_t recordAt)
     {
         const bool deleted = objectDeleted(m_recipe, row);
         std::uint32_t rowField = row;
@@ -508,8 +490,7 @@ class MapWriter
             rowField |= kMarks[m_rnd.below(kMarks.size())];
             ++m_sum.deletedObjects;
         }
-        r[0] = std::byte{t.code};
-        put32(r + 1, rowField);
+        std::byte* r = objects.add(t.code, rowField, t.length).data();
         ++m_sum.objects;
         ++m_sum.classCounts[classOf(t.code)];
         if (!deleted)
@@ -635,27 +616,20 @@ class MapWriter
 
     void writeHeader()
     {
-        std::array<std::byte, kBlockSize> h{};
-        put32(&h[kMagicOffset], kMagic);
-        put16(&h[kVersionOffset], 300);
-        put16(&h[kBlockSizeOffset], kBlockSize);
-        putDouble(&h[kUnitsRatioOffset], 1.0);
-        if (m_sum.objects > m_sum.classCounts[4]) {
-            put32(&h[kBoundsOffset], m_bounds.minX);
-            put32(&h[kBoundsOffset + 4], m_bounds.minY);
-            put32(&h[kBoundsOffset + 8], m_bounds.maxX);
-            put32(&h[kBoundsOffset + 12], m_bounds.maxY);
-        }
+        mapfile::Block h{};
+        mapfile::Header header;
+        header.styleLimits = {kPenLimit, kBrushLimit, kSymbolLimit, kFontLimit};
+        if (m_sum.objects > m_sum.classCounts[4])
+            header.box = {m_bounds.minX, m_bounds.minY, m_bounds.maxX, m_bounds.maxY};
         // Live objects only: the counts of a table after its deletions, which the recovery rebuilds.
-        for (int c = 0; c < 4; ++c)
-            put32(&h[kClassCountOffset + 4 * c], m_liveClassCounts[c]);
+        for (std::size_t c = 0; c < 4; ++c)
+            header.classCounts[c] = static_cast<std::int32_t>(m_liveClassCounts[c]);
+        mapfile::putHeader(h, header);
+        put16(&h[kVersionOffset], 300);
+        putDouble(&h[kUnitsRatioOffset], 1.0);
         put32(&h[kMaxCoordBufOffset], static_cast<std::int64_t>(m_maxCoordBuf));
         h[kCoordPrecisionOffset] = std::byte{3};
         h[kOriginQuadrantOffset] = std::byte{1};
-        h[kPenLimitOffset] = std::byte{kPenLimit};
-        h[kPenLimitOffset + 1] = std::byte{kBrushLimit};
-        h[kPenLimitOffset + 2] = std::byte{kSymbolLimit};
-        h[kPenLimitOffset + 3] = std::byte{kFontLimit};
         putDouble(&h[kScaleOffset], 1000.0);
         putDouble(&h[kScaleOffset + 8], 1000.0);
 

@@ -11,26 +11,25 @@
 namespace tabrescue::test {
 
 // One object record. Without a body, a record of known length gets filler bytes above every style
-// limit the tests use, its style index bytes set to 1.
+// limit the tests use, its style index bytes 1; `styles` then sets bytes counted back from its last.
 struct MapObject
 {
     std::uint8_t type = 0;
     std::uint32_t rowField = 0;
-    std::optional<Bytes> body;                                // the bytes after the row field
-    std::vector<std::pair<std::size_t, std::uint8_t>> styles; // counted back from the last byte
+    std::optional<Bytes> body; // after the row field
+    std::vector<std::pair<std::size_t, std::uint8_t>> styles;
 
     static MapObject of(std::uint8_t type, std::uint32_t rowField) { return {type, rowField, {}, {}}; }
     static MapObject raw(std::uint8_t type, std::uint32_t row, Bytes body) { return {type, row, body, {}}; }
     MapObject& style(std::size_t beforeLast, std::uint8_t value)
     {
-        styles.emplace_back(beforeLast, value);
-        return *this;
+        return styles.emplace_back(beforeLast, value), *this;
     }
     Bytes bytes() const;
 };
 
-// A .MAP: a header block (magic number, block size 512, style limits 10, counts 0), a second
-// block, then the blocks added from 1024 on.
+// A .MAP in memory: a header block (magic number, block size 512, style limits 10, counts 0), a
+// second block, then the blocks added from 1024 on.
 class MapBuilder
 {
   public:
@@ -40,16 +39,13 @@ class MapBuilder
     MapBuilder& put32(std::size_t at, std::int64_t value); // anywhere in the file built so far
     // Records back to back from offset 20, cut at the block's end; used is their length unless given.
     MapBuilder& objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used = {});
-    // A block of any type: the type byte, then `content` padded with zeros.
-    MapBuilder& block(std::uint8_t type, const Bytes& content = {});
-    // The file ends `keep` bytes into the last block added, or at `size`.
+    MapBuilder& block(std::uint8_t type, const Bytes& content = {}); // content follows the type byte
     MapBuilder& truncateLastBlock(std::size_t keep) { return truncateTo(m_data.size() - 512 + keep); }
     MapBuilder& truncateTo(std::size_t size)
     {
         m_data.resize(size);
         return *this;
     }
-
     std::uint64_t recordOffset(std::size_t block, std::size_t record) const
     {
         return 1024 + 512 * block + m_recordStarts.at(block).at(record);
@@ -70,10 +66,10 @@ struct LeRun
 };
 Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs);
 
-// One row of the geometry result.
+// One row of the geometry result: its object's offset in the .MAP, RowId_old and rec_status.
 struct MapResultRow
 {
-    std::uint64_t offset; // of the object in the .MAP
+    std::uint64_t offset;
     std::uint32_t rowIdOld;
     std::string status;
 };

@@ -22,11 +22,10 @@ struct IndexShape
     std::uint64_t firstIndexBlock = 0;
 };
 
-// Descends the index as a reader does, with offsets of its own, and checks: the header's depth
-// fits the tree; each index block has type 1, 1 to 25 entries and zeros after them; every leaf is
-// an object data block at the same depth; no block is reached twice; each entry's box is the
-// union of its child's; the index blocks fill the file's end with the root last; the header's
-// box holds the root's. Without an index both header fields are 0.
+// Reads the index level by level with offsets of its own and checks what the format asks: index
+// blocks of type 1 with 1 to 25 entries and zeros after them, each reached once, each entry's box
+// the union of its child's (the header's box holds the root's), leaves that are object data blocks
+// at the header's depth, index blocks at the file's end with the root last; or both fields 0.
 ::testing::AssertionResult checkSpatialIndex(const Bytes& map, IndexShape& shape);
 
 } // namespace tabrescue::test
