@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <set>
 
 #include "io/file_system.h"
 #include "io/platform.h"
@@ -96,8 +97,16 @@ TEST_P(RunFaultWalk, EveryFailingCallIsReportedAndLosesNothing)
         GetParam(), [&](Call c, const std::string& p) { return calls.emplace_back(c, p), Fault{}; }, "clean");
     ASSERT_EQ(m_verdict, RunVerdict::EndsByOk);
     const test::Snapshot clean = m_out;
+#ifdef _WIN32
+    std::set<std::pair<Call, std::string>> walked;
+#endif
     for (std::size_t n = 1; n <= calls.size(); ++n) {
         const auto& [call, file] = calls[n - 1];
+#ifdef _WIN32
+        // A run under Wine costs a hundred times more: there the first call of each kind on each file.
+        if (!walked.insert(calls[n - 1]).second)
+            continue;
+#endif
         const std::string context =
             "call " + std::to_string(n) + "/" + std::to_string(int(call)) + " " + file;
         std::size_t seen = 0;
