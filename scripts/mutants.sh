@@ -28,7 +28,7 @@ for line in pathlib.Path("scripts/mutants.txt").read_text(encoding="utf-8").spli
         cur = {"name": line[3:].strip()}
         faults.append(cur)
     elif cur is not None and line[:6] in ("file: ", "from: ", "to:   "):
-        cur[line.split(":", 1)[0]] = line[6:]
+        cur[line.split(":", 1)[0]] = line[6:].replace("\\n", "\n")  # \n joins lines
 
 def run(cmd):
     return subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
