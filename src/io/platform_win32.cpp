@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/recover_error.h"
+#include "io/win32_text.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -65,28 +66,6 @@ int errnoFromWin32(DWORD err)
     throw ioError(errnoFromWin32(err), path);
 }
 
-std::wstring widen(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::string narrow(const std::wstring& wide)
-{
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr,
-                        nullptr);
-    return utf8;
-}
-
 HANDLE handleOf(std::intptr_t h)
 {
     return reinterpret_cast<HANDLE>(h);
@@ -129,6 +108,28 @@ PSECURITY_DESCRIPTOR ownerOnlyDescriptor()
 }
 
 } // namespace
+
+std::wstring widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrow(std::wstring_view wide)
+{
+    if (wide.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr,
+                        nullptr);
+    return utf8;
+}
 
 char separator()
 {
