@@ -34,7 +34,7 @@ protected:
         window->form().setProgramFolder(path(""));
         window->setMessageSink([this](const std::string& text) {
             messages.push_back(text);
-            logAtMessage = text_(txtLog);
+            logAtMessage = shown(txtLog);
         });
         // A folder whose name needs more than ASCII, as the output folder too.
         const auto folder = platform::toNative(path("Мои карты 2015"));
@@ -52,7 +52,7 @@ protected:
 
     void type(ControlId id, const std::string& text) { SetWindowTextW(window->control(id), platform::widen(text).c_str()); }
     void press(ControlId id) { SendMessageW(window->control(id), BM_CLICK, 0, 0); }
-    std::string text_(ControlId id)
+    std::string shown(ControlId id)
     {
         std::wstring buffer(static_cast<std::size_t>(GetWindowTextLengthW(window->control(id))) + 1, L'\0');
         buffer.resize(static_cast<std::size_t>(
@@ -60,7 +60,7 @@ protected:
         return platform::narrow(buffer);
     }
     // The log lines that the last press of Recover added, from its start line on.
-    std::string lastRun() { const std::string log = text_(txtLog); return log.substr(log.rfind("<<< ")); }
+    std::string lastRun() { const std::string log = shown(txtLog); return log.substr(log.rfind("<<< ")); }
 
     std::unique_ptr<Win32Window> window;
     test::FileOpenScript files;
@@ -113,11 +113,11 @@ TEST_F(WindowTest, ScriptedChoosers)
 {
     files.chosen = table;
     press(cmdSelectInTab);
-    EXPECT_EQ(text_(txtInFilePath), table);
+    EXPECT_EQ(shown(txtInFilePath), table);
     folders.answer = ShellItem{"", "Network"};
     press(Command1);
     EXPECT_EQ(folders.selected, path("Мои карты 2015"));
-    EXPECT_EQ(text_(txtOutFolder), "<Network>");
+    EXPECT_EQ(shown(txtOutFolder), "<Network>");
     type(txtOutFolder, "");
     press(Command1);
     EXPECT_EQ(folders.selected, "<Computer>");
@@ -153,12 +153,12 @@ TEST_F(WindowTest, RealDialogs)
     g_typed = platform::widen(table);
     SetTimer(nullptr, 0, 50, answerDialog);
     press(cmdSelectInTab);
-    EXPECT_EQ(text_(txtInFilePath), table);
+    EXPECT_EQ(shown(txtInFilePath), table);
     // The browser opens at the folder in the box; OK takes it.
     g_typed.clear();
     SetTimer(nullptr, 0, 50, answerDialog);
     press(Command1);
-    EXPECT_EQ(text_(txtOutFolder), path("Мои карты 2015"));
+    EXPECT_EQ(shown(txtOutFolder), path("Мои карты 2015"));
     EXPECT_EQ(messages, Texts{});
 }
 

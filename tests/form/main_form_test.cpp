@@ -1,12 +1,10 @@
-// The form without a window: what the Qt and the Windows window tests do not reach.
+// The form without a window: what neither window test reaches.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <stdexcept>
 
 #include "form/main_form.h"
 #include "io/file_system.h"
-#include "io/platform.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
@@ -45,7 +43,6 @@ protected:
         test::TempDirTest::SetUp();
         m_tmp.emplace(dir());
         fileSystem().startNewRun();
-        form.setProgramFolder(path(""));
         view.in = test::writeSimpleTable(dir(), "roads", "  ").tabPath;
         view.out = path("");
     }
@@ -64,21 +61,13 @@ private:
     std::optional<test::ScopedTempFolder> m_tmp;
 };
 
-TEST_F(FormTest, OnlyATickedOptionRestoresAll)
+TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
 {
-    view.option = CheckState::Greyed;
+    view.option = CheckState::Greyed; // counts as not ticked: nothing deleted, so the driver has nothing to do
     form.recover();
     EXPECT_NE(view.log.find("\r\n*** ends by ERROR at "), std::string::npos) << view.log;
-    // The pane is in another colour while the run works, then back; the caret ends at the end.
     EXPECT_EQ(view.colours, (std::vector<std::uint32_t>{0xF0FF00, kLogBackground}));
     EXPECT_EQ(view.caret, view.log.size());
-    view.option = CheckState::Ticked;
-    form.recover();
-    EXPECT_NE(view.log.find("\r\n*** Ends by OK at "), std::string::npos) << view.log;
-}
-
-TEST_F(FormTest, AFailedRunGivesThePaneBack)
-{
     form.runFromControls([](RunFrontend& frontend, const RunInput&) {
         frontend.flipLogColour();
         throw std::runtime_error("drive gone");
@@ -86,13 +75,6 @@ TEST_F(FormTest, AFailedRunGivesThePaneBack)
     EXPECT_EQ(view.colours.back(), kLogBackground);
     EXPECT_EQ(view.messages, std::vector<std::string>{"The recovery stopped on an unexpected error: drive gone"});
     EXPECT_FALSE(form.isRunning());
-}
-
-TEST_F(FormTest, HelpThatCannotBeOpenedIsReported)
-{
-    std::ofstream(platform::toNative(path("README.TXT"))) << "help";
-    form.showHelp();
-    EXPECT_EQ(view.messages, std::vector<std::string>{"The help file '" + path("README.TXT") + "' could not be opened."});
 }
 
 } // namespace
