@@ -25,7 +25,8 @@ constexpr int kMinClientWidth = 420, kMinClientHeight = 240; // pixels at 96 dot
 
 enum class Anchor { Fixed, Stretch, Right, Fill };
 
-struct ControlPlace {
+struct ControlPlace
+{
     ControlId id;
     const wchar_t* windowClass;
     const wchar_t* caption;
@@ -44,23 +45,24 @@ const ControlPlace kControls[] = {
     {cmdSelectInTab, L"BUTTON", L"", kChild | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, 0, 9780, 30, 435, 345,
      Anchor::Right},
     {txtOutFolder, L"EDIT", L"", kPathBox, WS_EX_CLIENTEDGE, 30, 1080, 10185, 345, Anchor::Stretch},
-    {Command1, L"BUTTON", L"", kChild | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, 0, 9780, 750, 435, 345, Anchor::Right},
-    {chkRestoreAll, L"BUTTON", L"Restore/Fix All Records and Objects", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0,
-     90, 1500, 3735, 285, Anchor::Fixed},
+    {Command1, L"BUTTON", L"", kChild | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON, 0, 9780, 750, 435, 345,
+     Anchor::Right},
+    {chkRestoreAll, L"BUTTON", L"Restore/Fix All Records and Objects", kChild | WS_TABSTOP | BS_AUTOCHECKBOX,
+     0, 90, 1500, 3735, 285, Anchor::Fixed},
     {cmdRecover, L"BUTTON", L"Recover...", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 9150, 1440, 1065, 435,
      Anchor::Right},
     {txtLog, L"EDIT", L"",
-     kChild | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY |
-         ES_NOHIDESEL,
+     kChild | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
+         ES_READONLY | ES_NOHIDESEL,
      WS_EX_CLIENTEDGE, 30, 1890, 10185, 4695, Anchor::Fill},
-    {Label1, L"STATIC", L"   Input Table to Recover", kChild | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 30,
-     10185, 345, Anchor::Stretch},
-    {Label2, L"STATIC", L"   Output Folder for Recovered Tables...", kChild | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX,
-     0, 0, 750, 10185, 345, Anchor::Stretch},
+    {Label1, L"STATIC", L"   Input Table to Recover", kChild | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0,
+     30, 10185, 345, Anchor::Stretch},
+    {Label2, L"STATIC", L"   Output Folder for Recovered Tables...",
+     kChild | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 750, 10185, 345, Anchor::Stretch},
 };
 
-const wchar_t* const kRestoreAllTip =
-    L"При установленном флаге, восстанавливаются все записи, не зависимо от того есть ли удаленные записи или нет.";
+const wchar_t* const kRestoreAllTip = L"При установленном флаге, восстанавливаются все записи, не зависимо "
+                                      L"от того есть ли удаленные записи или нет.";
 
 // The chooser buttons carry pictures and Recover and the log the system's message font; the rest
 // Tahoma 9 pt with Cyrillic letters.
@@ -72,7 +74,8 @@ bool takesTahoma(ControlId id)
 std::string windowText(HWND control)
 {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return narrow(text);
 }
 
@@ -103,7 +106,8 @@ unsigned dpiOf(HWND window)
 } // namespace
 
 Win32Window::Win32Window(HINSTANCE instance)
-    : m_files(std::make_unique<Win32FileOpenBackend>()), m_folders(std::make_unique<Win32FolderBrowserBackend>()),
+    : m_files(std::make_unique<Win32FileOpenBackend>()),
+      m_folders(std::make_unique<Win32FolderBrowserBackend>()),
       m_form(*this, *m_files, *m_folders, programFolder())
 {
     WNDCLASSEXW wc{};
@@ -139,8 +143,8 @@ Win32Window::~Win32Window()
 {
     if (m_window)
         DestroyWindow(m_window);
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(m_tahoma), static_cast<HGDIOBJ>(m_message),
-                           static_cast<HGDIOBJ>(m_logBrush)})
+    for (HGDIOBJ object :
+         {static_cast<HGDIOBJ>(m_tahoma), static_cast<HGDIOBJ>(m_message), static_cast<HGDIOBJ>(m_logBrush)})
         if (object)
             DeleteObject(object);
     if (m_folderIcon)
@@ -153,8 +157,9 @@ void Win32Window::makeFonts()
         if (*font)
             DeleteObject(*font);
     const int height = -MulDiv(9, static_cast<int>(m_dpi), 72);
-    m_tahoma = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+    m_tahoma =
+        CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -166,19 +171,20 @@ void Win32Window::createControls()
 {
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
     for (const ControlPlace& place : kControls) {
-        HWND control = CreateWindowExW(place.exStyle, place.windowClass, place.caption, place.style, 0, 0, 0, 0,
-                                       m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance,
-                                       nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(takesTahoma(place.id) ? m_tahoma : m_message),
-                     FALSE);
+        HWND control = CreateWindowExW(place.exStyle, place.windowClass, place.caption, place.style, 0, 0, 0,
+                                       0, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)),
+                                       instance, nullptr);
+        SendMessageW(control, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(takesTahoma(place.id) ? m_tahoma : m_message), FALSE);
         if ((place.style & BS_ICON) && m_folderIcon)
             SendMessageW(control, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(m_folderIcon));
     }
     // The log grows past the 32767 characters an edit box takes by default.
     SendMessageW(control(txtLog), EM_SETLIMITTEXT, 0, 0);
 
-    m_tooltip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance, nullptr);
+    m_tooltip =
+        CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance, nullptr);
     if (m_tooltip) {
         TOOLINFOW tip{};
         tip.cbSize = TTTOOLINFOW_V2_SIZE;

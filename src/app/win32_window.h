@@ -29,8 +29,9 @@ enum ControlId : int {
 
 // The program's one window on Windows: the same nine controls as on Linux, as native controls.
 // A thin view: what the controls do is in MainForm.
-class Win32Window : public FormView {
-public:
+class Win32Window : public FormView
+{
+  public:
     using MessageSink = std::function<void(const std::string& text)>;
 
     // Creates the window and its controls, not yet shown.
@@ -64,7 +65,7 @@ public:
     std::uintptr_t ownerHandle() override;
     bool openDocument(const std::string& path) override;
 
-private:
+  private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();

@@ -33,13 +33,15 @@ std::string pathOf(PCIDLIST_ABSOLUTE list)
 std::string displayNameOf(PCIDLIST_ABSOLUTE list)
 {
     SHFILEINFOW info{};
-    if (!SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_DISPLAYNAME))
+    if (!SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof info,
+                        SHGFI_PIDL | SHGFI_DISPLAYNAME))
         return {};
     return narrow(info.szDisplayName);
 }
 
 // What the native callback needs; an error of ours must not unwind through the shell's frames.
-struct BrowseContext {
+struct BrowseContext
+{
     Win32FolderBrowserBackend* backend;
     BrowseCallbackProc callback;
     std::exception_ptr error;
@@ -63,7 +65,8 @@ int CALLBACK nativeBrowseCallback(HWND browser, UINT message, LPARAM param, LPAR
 bool Win32FileOpenBackend::getOpenFileName(OpenFileName& ofn)
 {
     const std::wstring filter = widen(ofn.filter);
-    const std::wstring initialDir = widen(ofn.initialDir), title = widen(ofn.title), defaultExt = widen(ofn.defaultExt);
+    const std::wstring initialDir = widen(ofn.initialDir), title = widen(ofn.title),
+                       defaultExt = widen(ofn.defaultExt);
     std::wstring custom(std::max<std::size_t>(ofn.customFilter.size(), 40), L'\0');
     std::wstring file = widen(upToNul(ofn.file));
     file.resize(std::max(ofn.file.size(), file.size() + 1), L'\0');
@@ -118,7 +121,8 @@ ShellItem Win32FolderBrowserBackend::remember(void* idList, std::string displayN
 
 void* Win32FolderBrowserBackend::idListOf(const ShellItem& item) const
 {
-    const auto found = std::find_if(m_items.rbegin(), m_items.rend(), [&](const auto& e) { return e.first == item; });
+    const auto found =
+        std::find_if(m_items.rbegin(), m_items.rend(), [&](const auto& e) { return e.first == item; });
     return found == m_items.rend() ? nullptr : found->second;
 }
 

@@ -12,20 +12,22 @@ namespace tabrescue {
 
 // The common file-open dialog behind CommonDlg: GetOpenFileNameW, texts UTF-8 on our side.
 // Offsets come back in bytes of the UTF-8 path.
-class Win32FileOpenBackend : public FileOpenBackend {
-public:
+class Win32FileOpenBackend : public FileOpenBackend
+{
+  public:
     bool getOpenFileName(OpenFileName& ofn) override;
     std::uint32_t extendedError() override { return m_error; }
 
-private:
+  private:
     std::uint32_t m_error = kDlgCancelled;
 };
 
 // The shell's folder browser behind ShellBrowse: SHBrowseForFolderW. Items handed out as ShellItem
 // keep their identifier lists here until the backend goes, so that they can be handed back (the
 // root, a selection). Needs COM on the calling thread.
-class Win32FolderBrowserBackend : public FolderBrowserBackend {
-public:
+class Win32FolderBrowserBackend : public FolderBrowserBackend
+{
+  public:
     Win32FolderBrowserBackend() = default;
     ~Win32FolderBrowserBackend() override;
     Win32FolderBrowserBackend(const Win32FolderBrowserBackend&) = delete;
@@ -40,7 +42,7 @@ public:
     // Called by the browser for its messages; public for the native callback only.
     int onBrowserMessage(void* browser, unsigned message, std::intptr_t param, BrowseCallbackProc callback);
 
-private:
+  private:
     ShellItem remember(void* idList, std::string displayName); // takes ownership of idList
     void* idListOf(const ShellItem& item) const;
 

@@ -45,8 +45,8 @@ void MainForm::setDialogBackends(FileOpenBackend& files, FolderBrowserBackend& f
 
 void MainForm::reportChooserError(const ChooserError& error)
 {
-    showMessage(error.description() + "\r\n(error " + std::to_string(error.number()) + " in " + error.source() +
-                ")");
+    showMessage(error.description() + "\r\n(error " + std::to_string(error.number()) + " in " +
+                error.source() + ")");
 }
 
 void MainForm::chooseInputTable()
@@ -119,7 +119,8 @@ void MainForm::runFromControls(const RunProc& run)
     try {
         run(*this, input);
     } catch (const std::exception& e) {
-        // Nothing may leave through the window's event loop; say what happened, give the pane its colour back.
+        // Nothing may leave through the window's event loop; say what happened, give the pane its colour
+        // back.
         m_logColour = colour;
         m_view.setLogColour(colour);
         showMessage(std::string("The recovery stopped on an unexpected error: ") + e.what());

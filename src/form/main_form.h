@@ -23,8 +23,9 @@ enum class CheckState { Unticked = 0, Ticked = 1, Greyed = 2 };
 
 // What the form needs of a window: one thin implementation per toolkit. Texts and paths are UTF-8
 // as the core spells them; the view converts at its own edge.
-class FormView {
-public:
+class FormView
+{
+  public:
     virtual ~FormView() = default;
     virtual std::string inFilePath() = 0;
     virtual void setInFilePath(const std::string& path) = 0;
@@ -50,12 +51,14 @@ public:
 
 // What the window does when a control is used, written once for every toolkit. The view calls one
 // handler per control; the form reads and writes the controls through the view.
-class MainForm : public RunFrontend {
-public:
+class MainForm : public RunFrontend
+{
+  public:
     // A run started by a button: it takes the front end and the values of the controls.
     using RunProc = std::function<void(RunFrontend&, const RunInput&)>;
 
-    MainForm(FormView& view, FileOpenBackend& files, FolderBrowserBackend& folders, std::string programFolder);
+    MainForm(FormView& view, FileOpenBackend& files, FolderBrowserBackend& folders,
+             std::string programFolder);
     ~MainForm() override;
 
     void setDialogBackends(FileOpenBackend& files, FolderBrowserBackend& folders);
@@ -84,7 +87,7 @@ public:
     void beep() override { m_view.beep(); }
     std::string now() override { return m_view.now(); }
 
-private:
+  private:
     void reportChooserError(const ChooserError& error);
 
     FormView& m_view;

@@ -20,8 +20,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class WindowTest : public test::TempDirTest {
-protected:
+class WindowTest : public test::TempDirTest
+{
+  protected:
     static void SetUpTestSuite() { OleInitialize(nullptr); }
     static void TearDownTestSuite() { OleUninitialize(); }
     void SetUp() override
@@ -50,17 +51,24 @@ protected:
         test::TempDirTest::TearDown();
     }
 
-    void type(ControlId id, const std::string& text) { SetWindowTextW(window->control(id), platform::widen(text).c_str()); }
+    void type(ControlId id, const std::string& text)
+    {
+        SetWindowTextW(window->control(id), platform::widen(text).c_str());
+    }
     void press(ControlId id) { SendMessageW(window->control(id), BM_CLICK, 0, 0); }
     std::string shown(ControlId id)
     {
         std::wstring buffer(static_cast<std::size_t>(GetWindowTextLengthW(window->control(id))) + 1, L'\0');
-        buffer.resize(static_cast<std::size_t>(
-            SendMessageW(window->control(id), WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()))));
+        buffer.resize(static_cast<std::size_t>(SendMessageW(window->control(id), WM_GETTEXT, buffer.size(),
+                                                            reinterpret_cast<LPARAM>(buffer.data()))));
         return platform::narrow(buffer);
     }
     // The log lines that the last press of Recover added, from its start line on.
-    std::string lastRun() { const std::string log = shown(txtLog); return log.substr(log.rfind("<<< ")); }
+    std::string lastRun()
+    {
+        const std::string log = shown(txtLog);
+        return log.substr(log.rfind("<<< "));
+    }
 
     std::unique_ptr<Win32Window> window;
     test::FileOpenScript files;
@@ -68,17 +76,23 @@ protected:
     Texts messages;
     std::string logAtMessage, table;
 
-private:
+  private:
     std::optional<test::ScopedTempFolder> m_tmp;
 };
 
 TEST_F(WindowTest, WholeRunsAndBadInput)
 {
-    struct Case { std::string input; bool tick; std::string expected; };
+    struct Case
+    {
+        std::string input;
+        bool tick;
+        std::string expected;
+    };
     const std::string longPath = path(std::string(150, 'a') + "\\" + std::string(150, 'b') + "\\t.TAB");
     const Case cases[] = {
-        {table, false, " +!+ 2 deleteted Attributes were restored to file '" + path("Мои карты 2015\\Улицы_DAT.TAB") +
-                           "' +!+\r\n*** Ends by OK at "},
+        {table, false,
+         " +!+ 2 deleteted Attributes were restored to file '" + path("Мои карты 2015\\Улицы_DAT.TAB") +
+             "' +!+\r\n*** Ends by OK at "},
         {table, true, "*** Ends by OK at "},
         {"", true, "File '' not exists or can't be opened.\r\n*** ends by ERROR at "},
         {longPath, true, "File '" + longPath + "' not exists or can't be opened.\r\n*** ends by ERROR at "},
@@ -106,7 +120,8 @@ TEST_F(WindowTest, KeysWorkDuringARun)
     PostMessageW(window->control(txtLog), WM_KEYDOWN, VK_F1, 0); // answered at the run's next log line
     press(cmdRecover);
     ASSERT_EQ(messages, Texts{"The help file '" + path("README.TXT") + "' was not found."});
-    EXPECT_TRUE(logAtMessage.find("<<< ") != std::string::npos && logAtMessage.find(">>> ") == std::string::npos);
+    EXPECT_TRUE(logAtMessage.find("<<< ") != std::string::npos &&
+                logAtMessage.find(">>> ") == std::string::npos);
 }
 
 TEST_F(WindowTest, ScriptedChoosers)
@@ -130,19 +145,23 @@ std::wstring g_typed; // typed into the file dialog's name box; empty: OK only
 void CALLBACK answerDialog(HWND, UINT, UINT_PTR timer, DWORD)
 {
     HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM found) {
-        wchar_t name[8] = L"";
-        GetClassNameW(w, name, 8);
-        if (std::wstring(name) == L"#32770")
-            *reinterpret_cast<HWND*>(found) = w;
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&dialog));
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM found) {
+            wchar_t name[8] = L"";
+            GetClassNameW(w, name, 8);
+            if (std::wstring(name) == L"#32770")
+                *reinterpret_cast<HWND*>(found) = w;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&dialog));
     if (!dialog)
         return;
     KillTimer(nullptr, timer);
     if (!g_typed.empty())
         SetDlgItemTextW(dialog, cmb13, g_typed.c_str());
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
 }
 
 TEST_F(WindowTest, RealDialogs)

@@ -12,14 +12,18 @@
 namespace tabrescue {
 namespace {
 
-class FakeView : public FormView {
-public:
+class FakeView : public FormView
+{
+  public:
     std::string inFilePath() override { return in; }
     void setInFilePath(const std::string& path) override { in = path; }
     std::string outFolder() override { return out; }
     void setOutFolder(const std::string& path) override { out = path; }
     CheckState restoreAll() override { return option; }
-    void showLog(std::string_view text, bool replaced) override { replaced ? log.assign(text) : log.append(text); }
+    void showLog(std::string_view text, bool replaced) override
+    {
+        replaced ? log.assign(text) : log.append(text);
+    }
     void moveLogCaretToEnd() override { caret = log.size(); }
     void setLogColour(std::uint32_t colour) override { colours.push_back(colour); }
     void processEvents() override {}
@@ -36,8 +40,9 @@ public:
     std::vector<std::string> messages;
 };
 
-class FormTest : public test::TempDirTest {
-protected:
+class FormTest : public test::TempDirTest
+{
+  protected:
     void SetUp() override
     {
         test::TempDirTest::SetUp();
@@ -57,13 +62,14 @@ protected:
     test::FolderBrowserScript folders;
     MainForm form{view, files, folders, ""};
 
-private:
+  private:
     std::optional<test::ScopedTempFolder> m_tmp;
 };
 
 TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
 {
-    view.option = CheckState::Greyed; // counts as not ticked: nothing deleted, so the driver has nothing to do
+    view.option =
+        CheckState::Greyed; // counts as not ticked: nothing deleted, so the driver has nothing to do
     form.recover();
     EXPECT_NE(view.log.find("\r\n*** ends by ERROR at "), std::string::npos) << view.log;
     EXPECT_EQ(view.colours, (std::vector<std::uint32_t>{0xF0FF00, kLogBackground}));
@@ -73,7 +79,8 @@ TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
         throw std::runtime_error("drive gone");
     });
     EXPECT_EQ(view.colours.back(), kLogBackground);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"The recovery stopped on an unexpected error: drive gone"});
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"The recovery stopped on an unexpected error: drive gone"});
     EXPECT_FALSE(form.isRunning());
 }
 

@@ -11,8 +11,9 @@
 namespace tabrescue::test {
 
 // Confirms `chosen` (a full path), or cancels when it is empty.
-class FileOpenScript : public FileOpenBackend {
-public:
+class FileOpenScript : public FileOpenBackend
+{
+  public:
     bool getOpenFileName(OpenFileName& ofn) override
     {
         if (chosen.empty())
@@ -29,9 +30,13 @@ public:
 
 // Confirms `answer`, or cancels when there is none; records where the chooser asked it to open.
 // Its drives folder is a virtual item.
-class FolderBrowserScript : public FolderBrowserBackend {
-public:
-    std::optional<ShellItem> specialFolder(std::uintptr_t, std::int32_t) override { return ShellItem{"", "Computer"}; }
+class FolderBrowserScript : public FolderBrowserBackend
+{
+  public:
+    std::optional<ShellItem> specialFolder(std::uintptr_t, std::int32_t) override
+    {
+        return ShellItem{"", "Computer"};
+    }
     std::optional<ShellItem> browseForFolder(BrowseInfo& info) override
     {
         info.callback(0, kBffmInitialized, 0, std::monostate{});
@@ -43,7 +48,8 @@ public:
     {
         return item.path.empty() ? std::nullopt : std::optional(item.path);
     }
-    void sendMessage(std::uintptr_t, std::uint32_t message, std::intptr_t, const BrowserParam& lParam) override
+    void sendMessage(std::uintptr_t, std::uint32_t message, std::intptr_t,
+                     const BrowserParam& lParam) override
     {
         if (const auto* path = std::get_if<std::string>(&lParam); path && message == kBffmSetSelection)
             selected = *path;
