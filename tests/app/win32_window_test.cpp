@@ -144,17 +144,7 @@ std::wstring g_typed; // typed into the file dialog's name box; empty: OK only
 
 void CALLBACK answerDialog(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    HWND dialog = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM found) {
-            wchar_t name[8] = L"";
-            GetClassNameW(w, name, 8);
-            if (std::wstring(name) == L"#32770")
-                *reinterpret_cast<HWND*>(found) = w;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&dialog));
+    const HWND dialog = FindWindowW(L"#32770", nullptr); // the class of dialog boxes
     if (!dialog)
         return;
     KillTimer(nullptr, timer);

@@ -40,36 +40,19 @@ class FakeView : public FormView
     std::vector<std::string> messages;
 };
 
-class FormTest : public test::TempDirTest
-{
-  protected:
-    void SetUp() override
-    {
-        test::TempDirTest::SetUp();
-        m_tmp.emplace(dir());
-        fileSystem().startNewRun();
-        view.in = test::writeSimpleTable(dir(), "roads", "  ").tabPath;
-        view.out = path("");
-    }
-    void TearDown() override
-    {
-        m_tmp.reset();
-        fileSystem().startNewRun();
-        test::TempDirTest::TearDown();
-    }
-    FakeView view;
-    test::FileOpenScript files;
-    test::FolderBrowserScript folders;
-    MainForm form{view, files, folders, ""};
-
-  private:
-    std::optional<test::ScopedTempFolder> m_tmp;
-};
+using FormTest = test::TempDirTest;
 
 TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
 {
-    view.option =
-        CheckState::Greyed; // counts as not ticked: nothing deleted, so the driver has nothing to do
+    const test::ScopedTempFolder tmp(dir());
+    fileSystem().startNewRun();
+    FakeView view;
+    test::FileOpenScript files;
+    test::FolderBrowserScript folders;
+    MainForm form(view, files, folders, "");
+    view.in = test::writeSimpleTable(dir(), "roads", "  ").tabPath;
+    view.out = path("");
+    view.option = CheckState::Greyed; // not ticked: with nothing deleted the driver has nothing to do
     form.recover();
     EXPECT_NE(view.log.find("\r\n*** ends by ERROR at "), std::string::npos) << view.log;
     EXPECT_EQ(view.colours, (std::vector<std::uint32_t>{0xF0FF00, kLogBackground}));
