@@ -4,10 +4,8 @@ add_library(tabrescue_gui STATIC
             ${PROJECT_SOURCE_DIR}/src/app/main_window.cpp
             ${PROJECT_SOURCE_DIR}/src/app/main_window.h
             ${PROJECT_SOURCE_DIR}/src/app/path_text.cpp
-            ${PROJECT_SOURCE_DIR}/src/choosers/common_dlg.cpp
-            ${PROJECT_SOURCE_DIR}/src/choosers/shell_browse.cpp
             ${PROJECT_SOURCE_DIR}/src/choosers/qt_dialogs.cpp)
-target_link_libraries(tabrescue_gui PUBLIC tabrescue_core Qt6::Widgets PRIVATE tabrescue_options)
+target_link_libraries(tabrescue_gui PUBLIC tabrescue_form Qt6::Widgets PRIVATE tabrescue_options)
 # Moc only where Qt is: the core and its tests never need it.
 set_target_properties(tabrescue_gui PROPERTIES AUTOMOC ON)
 

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fails on an include of ours that points up the layers, or sideways between dat/ and map/.
-# Layers, bottom-up: base, io, table, then dat and map beside each other, recovery, choosers, app.
+# Layers, bottom-up: base, io, table, then dat and map beside each other, recovery, choosers, form, app.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
 rank() {
   case "$1" in
     base) echo 0 ;; io) echo 1 ;; table) echo 2 ;; dat | map) echo 3 ;;
-    recovery) echo 4 ;; choosers) echo 5 ;; app) echo 6 ;; *) echo unknown ;;
+    recovery) echo 4 ;; choosers) echo 5 ;; form) echo 6 ;; app) echo 7 ;; *) echo unknown ;;
   esac
 }
 

@@ -2,7 +2,9 @@
 # Installs the Debian packages a job needs, only those that are missing.
 #   scripts/install-deps.sh build   compiler, CMake, GoogleTest
 #   scripts/install-deps.sh gui     + Qt 6 Widgets
-#   scripts/install-deps.sh test    + everything the tests use (GDAL, clang for fuzzing, MinGW, Wine)
+#   scripts/install-deps.sh test    + everything the tests and scripts use (GDAL, clang for fuzzing,
+#                                     MinGW, Wine, NSIS; Xvfb, Wine's fonts, ImageMagick and xdotool
+#                                     for the Windows screenshot)
 set -euo pipefail
 
 want=(g++ make cmake libgtest-dev)
@@ -10,7 +12,8 @@ case "${1:-build}" in
   build) ;;
   gui) want+=(qt6-base-dev) ;;
   test) want+=(qt6-base-dev gdal-bin python3-gdal clang libclang-rt-14-dev
-               g++-mingw-w64-x86-64-posix googletest wine64 python3 libbenchmark-dev time gcovr) ;;
+               g++-mingw-w64-x86-64-posix googletest wine64 python3 libbenchmark-dev time gcovr
+               nsis xvfb fonts-wine imagemagick xdotool) ;;
   *) echo "usage: $0 build|gui|test" >&2; exit 2 ;;
 esac
 

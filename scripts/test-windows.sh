@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Cross-builds the core, tabrescue.exe and the core test programs for 64-bit Windows with MinGW-w64,
-# runs every test program under Wine, then whole recoveries of tabrescue.exe with Windows paths
-# against the Linux command line (build/tabrescue). Any failure fails the script.
+# Cross-builds the core, tabrescue.exe, tabrescue-gui.exe and the test programs for 64-bit Windows
+# with MinGW-w64 and runs every test program under Wine (windows without a display: the null
+# graphics driver). Then makes the zip and the installer, installs silently, runs whole recoveries
+# of the installed tabrescue.exe with Windows paths against the Linux command line
+# (build/tabrescue), and uninstalls. Any failure fails the script.
 #   scripts/test-windows.sh            build into build-win and test
 #   BUILD_DIR=out/win scripts/test-windows.sh
 set -euo pipefail
@@ -42,6 +44,12 @@ trap cleanup EXIT
 # terminal: started by the first test instead, they would hold its output pipe open.
 "$wineserver" -p >/dev/null 2>&1 </dev/null
 "$wine" wineboot -i >/dev/null 2>&1 </dev/null
+# Windows without X: the null driver, which the server reads when it starts again.
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w
+"$wineserver" -p >/dev/null 2>&1 </dev/null
+"$wine" wineboot >/dev/null 2>&1 </dev/null
 prepared=$SECONDS
 
 failed=0
@@ -49,7 +57,7 @@ logs="$build/wine-logs"
 mkdir -p "$logs"
 for exe in "$build"/tests/*_tests.exe; do
   name=$(basename "$exe" .exe)
-  if "$wine" "$exe" --gtest_brief=1 >"$logs/$name.txt" 2>&1 </dev/null; then
+  if timeout 300 "$wine" "$exe" --gtest_brief=1 >"$logs/$name.txt" 2>&1 </dev/null; then
     echo "wine $name: $(grep -E '^\[  PASSED  \]' "$logs/$name.txt" || echo passed)"
   else
     echo "wine $name: FAILED"
@@ -60,13 +68,52 @@ done
 
 tested=$SECONDS
 
-# Whole runs of tabrescue.exe with Windows paths against the Linux command line.
+# The packages, installed as a user would: silently, then checked file by file.
+check() { if ! "$@"; then echo "windows packages: failed: $*"; failed=1; fi; }
+BUILD_DIR=$build scripts/package-windows.sh "$work/packages" >/dev/null
+version=$(sed -n 's/^project(tabrescue VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=tabrescue-$version-windows-x64
+listing=$(python3 -m zipfile -l "$work/packages/$name.zip")
+for f in tabrescue-gui.exe tabrescue.exe README.TXT examples/roads.tab examples/roads.map; do
+  check grep -q "$name/$f" <<<"$listing"
+done
+# The installer and the uninstaller are waited for by the server (-w), which a persistent one never ends.
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w
+"$wine" "$work/packages/$name-setup.exe" /S >/dev/null 2>&1 </dev/null
+"$wineserver" -w
+installed="$WINEPREFIX/drive_c/Program Files/tabrescue"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/tabrescue/tabrescue.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tabrescue'
+for f in tabrescue-gui.exe tabrescue.exe README.TXT uninstall.exe examples/roads.tab; do
+  check test -f "$installed/$f"
+done
+check test -f "$shortcut"
+check "$wine" reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 </dev/null
+packaged=$SECONDS
+
+# Whole runs of the installed tabrescue.exe with Windows paths against the Linux command line, with
+# the server and the prefix's services up again as for the tests.
+"$wineserver" -w
+"$wineserver" -p >/dev/null 2>&1 </dev/null
+"$wine" wineboot >/dev/null 2>&1 </dev/null
 cmake --build build --target tabrescue >/dev/null 2>&1 ||
   { cmake --preset default >/dev/null && cmake --build build --target tabrescue >/dev/null; }
-if ! scripts/compare-windows-runs.py build/tabrescue "$build/tabrescue.exe" "$wine" examples "$work"; then
+if ! scripts/compare-windows-runs.py build/tabrescue "$installed/tabrescue.exe" "$wine" examples "$work"; then
   failed=1
 fi
+compared=$SECONDS
+
+# The uninstaller copies itself away and returns at once; the server knows when it has finished.
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w
+"$wine" "C:\\Program Files\\tabrescue\\uninstall.exe" /S >/dev/null 2>&1 </dev/null
+"$wineserver" -w
+check test ! -e "$installed"
+check test ! -e "$(dirname "$shortcut")"
+check test "$("$wine" reg query "$uninstall_key" >/dev/null 2>&1 </dev/null; echo $?)" != 0
 
 echo "windows: build $((built - started)) s, wine prefix $((prepared - built)) s," \
-     "core tests $((tested - prepared)) s, whole runs $((SECONDS - tested)) s"
+     "tests $((tested - prepared)) s, packages and install $((packaged - tested)) s," \
+     "whole runs $((compared - packaged)) s, uninstall $((SECONDS - compared)) s"
 exit "$failed"

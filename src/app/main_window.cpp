@@ -6,8 +6,6 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,11 +20,7 @@
 #include <QUrl>
 
 #include "app/path_text.h"
-#include "choosers/chooser_error.h"
-#include "choosers/common_dlg.h"
 #include "choosers/qt_dialogs.h"
-#include "choosers/shell_browse.h"
-#include "io/file_system.h"
 
 namespace tabrescue {
 
@@ -65,11 +59,12 @@ constexpr ControlPlace kControlPlaces[] = {
     {"txtLog", 30, 1890, 10185, 4695, Anchor::Fill},
 };
 
-constexpr QColor kLogBackground(255, 255, 240);
 constexpr QSize kPictureSize(16, 15);
 
-const char* const kInputFilter = "MapInfo TAB-file|*.TAB|All files|*.*";
-constexpr std::uint32_t kInputOpenFlags = 528388; // explorer style, file must exist, no read-only box
+QColor fromColourRef(std::uint32_t colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
 
 // Tahoma 9 pt where installed, else the nearest sans font.
 QFont labelFont()
@@ -93,18 +88,14 @@ void setRole(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 
 Form1::Form1(QWidget* parent)
     : QWidget(parent), m_qtFiles(std::make_unique<QtFileOpenBackend>()),
-      m_qtFolders(std::make_unique<QtFolderBrowserBackend>()), m_files(m_qtFiles.get()),
-      m_folders(m_qtFolders.get()), m_programFolder(QCoreApplication::applicationDirPath())
+      m_qtFolders(std::make_unique<QtFolderBrowserBackend>()),
+      m_form(*this, *m_qtFiles, *m_qtFolders, toCorePath(QCoreApplication::applicationDirPath()))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("tabrescue \u2013 recover deleted rows and geometries of a MapInfo table"));
     createControls();
     resize(designSize());
     setMinimumSize(420, 240);
-
-    m_log.setChangeHook([this](std::string_view added, bool replaced) { mirrorLog(added, replaced); });
-    m_log.setEventPump([] { QCoreApplication::processEvents(); });
-    m_log.setCaretHook([this] { moveLogCaretToEnd(); });
 }
 
 Form1::~Form1() = default;
@@ -175,7 +166,7 @@ void Form1::createControls()
     m_txtLog->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_txtLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_txtLog->setTabChangesFocus(true);
-    setRole(m_txtLog, QPalette::Base, kLogBackground);
+    setRole(m_txtLog, QPalette::Base, fromColourRef(kLogBackground));
 
     // The chooser buttons sit over the right end of their heading bars.
     m_cmdSelectInTab->raise();
@@ -188,10 +179,10 @@ void Form1::createControls()
     for (QWidget* control : findChildren<QWidget*>())
         control->installEventFilter(this);
 
-    connect(m_cmdSelectInTab, &QPushButton::clicked, this, &Form1::chooseInputTable);
-    connect(m_cmdSelectOutFolder, &QPushButton::clicked, this, &Form1::chooseOutputFolder);
-    connect(m_cmdRecover, &QPushButton::clicked, this, &Form1::recover);
-    connect(m_cmdUndelete, &QPushButton::clicked, this, &Form1::undelete);
+    connect(m_cmdSelectInTab, &QPushButton::clicked, this, [this] { m_form.chooseInputTable(); });
+    connect(m_cmdSelectOutFolder, &QPushButton::clicked, this, [this] { m_form.chooseOutputFolder(); });
+    connect(m_cmdRecover, &QPushButton::clicked, this, [this] { m_form.recover(); });
+    connect(m_cmdUndelete, &QPushButton::clicked, this, [this] { m_form.undelete(); });
 }
 
 QSize Form1::designSize()
@@ -241,7 +232,7 @@ void Form1::resizeEvent(QResizeEvent* event)
 void Form1::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_F1) {
-        showHelp();
+        m_form.showHelp();
         return;
     }
     QWidget::keyPressEvent(event);
@@ -251,18 +242,50 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     // F1 whatever other keys are held, in whichever control has the focus.
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
-        showHelp();
+        m_form.showHelp();
         return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::ExportLog(std::string_view txtS, std::int16_t saveLog)
+std::string Form1::inFilePath()
 {
-    tabrescue::ExportLog(&m_log, txtS, saveLog);
+    return toCorePath(m_txtInFilePath->text());
 }
 
-void Form1::mirrorLog(std::string_view added, bool replaced)
+void Form1::setInFilePath(const std::string& path)
+{
+    m_txtInFilePath->setText(toShownPath(path));
+}
+
+std::string Form1::outFolder()
+{
+    return toCorePath(m_txtOutFolder->text());
+}
+
+void Form1::setOutFolder(const std::string& path)
+{
+    m_txtOutFolder->setText(toShownPath(path));
+}
+
+CheckState Form1::restoreAll()
+{
+    switch (m_chkRestoreAll->checkState()) {
+    case Qt::Checked:
+        return CheckState::Ticked;
+    case Qt::PartiallyChecked:
+        return CheckState::Greyed;
+    default:
+        return CheckState::Unticked;
+    }
+}
+
+void Form1::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void Form1::showLog(std::string_view added, bool replaced)
 {
     if (replaced) {
         m_txtLog->setPlainText(toShownLog(added));
@@ -293,14 +316,11 @@ void Form1::showMessage(const std::string& text)
     QMessageBox::warning(this, shortTitle(), plain, QMessageBox::Ok);
 }
 
-void Form1::flipLogColour()
+void Form1::setLogColour(std::uint32_t colour)
 {
     QPalette palette = m_txtLog->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        QColor colour = palette.color(group, QPalette::Base);
-        colour.setRed(colour.red() ^ 255);
-        palette.setColor(group, QPalette::Base, colour);
-    }
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Base, fromColourRef(colour));
     m_txtLog->setPalette(palette);
 }
 
@@ -334,8 +354,7 @@ std::string Form1::now()
 
 void Form1::setDialogBackends(FileOpenBackend& files, FolderBrowserBackend& folders)
 {
-    m_files = &files;
-    m_folders = &folders;
+    m_form.setDialogBackends(files, folders);
 }
 
 void Form1::setMessageSink(MessageSink sink)
@@ -345,7 +364,7 @@ void Form1::setMessageSink(MessageSink sink)
 
 void Form1::setProgramFolder(const QString& folder)
 {
-    m_programFolder = folder;
+    m_form.setProgramFolder(toCorePath(folder));
 }
 
 std::uintptr_t Form1::ownerHandle()
@@ -353,102 +372,10 @@ std::uintptr_t Form1::ownerHandle()
     return static_cast<std::uintptr_t>(winId());
 }
 
-void Form1::reportChooserError(const ChooserError& error)
+bool Form1::openDocument(const std::string& path)
 {
-    showMessage(error.description() + "\r\n(error " + std::to_string(error.number()) + " in " +
-                error.source() + ")");
-}
-
-void Form1::chooseInputTable()
-{
-    if (!m_commonDlg)
-        m_commonDlg = std::make_unique<CommonDlg>(*m_files);
-    CommonDlg& dlg = *m_commonDlg;
-    dlg.CancelError = false;
-    dlg.DefaultExt = "TAB";
-    dlg.DialogTitle = "Select input TAB file";
-    if (!m_txtInFilePath->text().isEmpty())
-        dlg.FileName = toCorePath(m_txtInFilePath->text());
-    dlg.FileTitle.clear();
-    dlg.FileNameBufferSize = 4096;
-    dlg.Filter = kInputFilter;
-    dlg.hWndOwner = ownerHandle();
-    dlg.OpenFlags = kInputOpenFlags;
-    try {
-        dlg.ShowOpen();
-        if (dlg.FileTitle.empty())
-            showMessage("Input TAB file was not selected.");
-        else
-            m_txtInFilePath->setText(toShownPath(dlg.FileName));
-    } catch (const ChooserError& e) {
-        reportChooserError(e);
-    }
-    m_commonDlg.reset();
-}
-
-void Form1::chooseOutputFolder()
-{
-    std::string chosen;
-    try {
-        ShellBrowse browser(*m_folders);
-        browser.hWndOwner = ownerHandle();
-        browser.Caption = "Select Folder where result of recover will be saved...";
-        browser.FileSystemDirsOnly = true;
-        if (!m_txtOutFolder->text().isEmpty())
-            browser.InitialPath = toCorePath(m_txtOutFolder->text());
-        else
-            browser.InitialFolder = kCsidlDrives;
-        browser.BrowseForFolder();
-        chosen = browser.Result();
-    } catch (const ChooserError& e) {
-        reportChooserError(e);
-        return;
-    }
-    if (chosen.empty()) {
-        showMessage("Output Folder for result TAB files was not selected.");
-        return;
-    }
-    m_txtOutFolder->setText(toShownPath(chosen));
-    if (!fileSystem().folderExists(chosen))
-        showMessage("Wrong Output Folder for result TAB files was selected.");
-}
-
-void Form1::recover()
-{
-    runGuarded([this](const RunInput& input) { runRecovery(*this, input); });
-}
-
-void Form1::undelete()
-{
-    runGuarded([this](const RunInput& input) { runUndelete(*this, input); });
-}
-
-void Form1::runGuarded(const std::function<void(const RunInput&)>& run)
-{
-    // The run lets the window handle events while it writes; a second press then is ignored.
-    if (m_running)
-        return;
-    m_running = true;
-    const QPalette logPalette = m_txtLog->palette();
-    const RunInput input{toCorePath(m_txtInFilePath->text()), toCorePath(m_txtOutFolder->text()),
-                         m_chkRestoreAll->checkState() == Qt::Checked};
-    try {
-        run(input);
-    } catch (const std::exception& e) {
-        // Nothing may leave through Qt's event loop; say what happened and give the pane its colour back.
-        m_txtLog->setPalette(logPalette);
-        showMessage(std::string("The recovery stopped on an unexpected error: ") + e.what());
-    }
-    m_running = false;
-}
-
-void Form1::showHelp()
-{
-    const QString help = QDir::fromNativeSeparators(m_programFolder) + QStringLiteral("/README.TXT");
-    if (!QFileInfo(help).isFile())
-        return;
     // The desktop's associated program, started on its own: nothing waits and no shell is involved.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 } // namespace tabrescue

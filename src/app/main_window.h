@@ -9,7 +9,7 @@
 #include <QWidget>
 
 #include "choosers/dialog_backend.h"
-#include "recovery/run.h"
+#include "form/main_form.h"
 
 class QCheckBox;
 class QLabel;
@@ -19,12 +19,9 @@ class QPushButton;
 
 namespace tabrescue {
 
-class ChooserError;
-class CommonDlg;
-
-// The program's one window: the input table and output folder with their choosers, the option,
-// Recover, Undelete and the log pane txtLog. It is the runs' front end; the runs live in the core.
-class Form1 : public QWidget, public RunFrontend
+// The program's one window on Linux: the input table and output folder with their choosers, the
+// option, Recover, Undelete and the log pane txtLog. A thin view: what the controls do is in MainForm.
+class Form1 : public QWidget, public FormView
 {
     Q_OBJECT
 
@@ -36,13 +33,8 @@ class Form1 : public QWidget, public RunFrontend
 
     // Appends txtS as one line of txtLog and lets the window repaint (saveLog 0); any other
     // saveLog appends nothing. The caret moves to the end in every case.
-    void ExportLog(std::string_view txtS, std::int16_t saveLog);
-
-    RunLog& log() override { return m_log; }
-    void showMessage(const std::string& text) override;
-    void flipLogColour() override;
-    void beep() override;
-    std::string now() override;
+    void ExportLog(std::string_view txtS, std::int16_t saveLog) { m_form.ExportLog(txtS, saveLog); }
+    RunLog& log() { return m_form.log(); }
 
     // The dialogs behind the choosers; the window keeps using them until told otherwise.
     void setDialogBackends(FileOpenBackend& files, FolderBrowserBackend& folders);
@@ -50,7 +42,22 @@ class Form1 : public QWidget, public RunFrontend
     void setMessageSink(MessageSink sink);
     // The folder that holds README.TXT; the program's own folder unless told otherwise.
     void setProgramFolder(const QString& folder);
-    bool isRunning() const { return m_running; }
+    bool isRunning() const { return m_form.isRunning(); }
+
+    std::string inFilePath() override;
+    void setInFilePath(const std::string& path) override;
+    std::string outFolder() override;
+    void setOutFolder(const std::string& path) override;
+    CheckState restoreAll() override;
+    void showLog(std::string_view text, bool replaced) override;
+    void moveLogCaretToEnd() override;
+    void setLogColour(std::uint32_t colour) override;
+    void processEvents() override;
+    void showMessage(const std::string& text) override;
+    void beep() override;
+    std::string now() override;
+    std::uintptr_t ownerHandle() override;
+    bool openDocument(const std::string& path) override;
 
     // Caption of every message box.
     static QString shortTitle();
@@ -67,17 +74,6 @@ class Form1 : public QWidget, public RunFrontend
   private:
     void createControls();
     void placeControls();
-    void chooseInputTable();
-    void chooseOutputFolder();
-    void recover();
-    void undelete();
-    // Runs one press of Recover or Undelete; a press while a run is under way is ignored.
-    void runGuarded(const std::function<void(const RunInput&)>& run);
-    void showHelp();
-    void reportChooserError(const ChooserError& error);
-    void mirrorLog(std::string_view added, bool replaced);
-    void moveLogCaretToEnd();
-    std::uintptr_t ownerHandle();
 
     QLineEdit* m_txtInFilePath = nullptr;
     QPushButton* m_cmdSelectInTab = nullptr;
@@ -90,15 +86,10 @@ class Form1 : public QWidget, public RunFrontend
     QLabel* m_label1 = nullptr;
     QLabel* m_label2 = nullptr;
 
-    RunLog m_log;
-    bool m_running = false;
-    std::unique_ptr<CommonDlg> m_commonDlg; // made when first needed, released after each use
     std::unique_ptr<FileOpenBackend> m_qtFiles;
     std::unique_ptr<FolderBrowserBackend> m_qtFolders;
-    FileOpenBackend* m_files = nullptr;
-    FolderBrowserBackend* m_folders = nullptr;
+    MainForm m_form;
     MessageSink m_messageSink;
-    QString m_programFolder;
 };
 
 } // namespace tabrescue

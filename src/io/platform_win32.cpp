@@ -8,6 +8,7 @@
 
 #include "base/recover_error.h"
 #include "io/platform_fault.h"
+#include "io/win32_text.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -99,28 +100,6 @@ bool injected(Call call, const std::string& path, std::size_t* bytes = nullptr)
     return error != 0;
 }
 
-std::wstring widen(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::string narrow(const std::wstring& wide)
-{
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr,
-                        nullptr);
-    return utf8;
-}
-
 HANDLE handleOf(std::intptr_t h)
 {
     return reinterpret_cast<HANDLE>(h);
@@ -163,6 +142,28 @@ PSECURITY_DESCRIPTOR ownerOnlyDescriptor()
 }
 
 } // namespace
+
+std::wstring widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrow(std::wstring_view wide)
+{
+    if (wide.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr,
+                        nullptr);
+    return utf8;
+}
 
 char separator()
 {
