@@ -67,5 +67,19 @@ TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
     EXPECT_FALSE(form.isRunning());
 }
 
+TEST_F(FormTest, UndeleteWritesTheTableIntoTheOutputFolder)
+{
+    const test::ScopedTempFolder tmp(dir());
+    FakeView view;
+    test::FileOpenScript files;
+    test::FolderBrowserScript folders;
+    MainForm form(view, files, folders, "");
+    view.in = test::writeSimpleTable(dir(), "roads", " *").tabPath;
+    view.out = path("");
+    form.undelete();
+    EXPECT_TRUE(fileSystem().fileExists(path("roads_undeleted.DAT"))) << view.log;
+    EXPECT_NE(view.log.find("1 deleted rows"), std::string::npos) << view.log;
+}
+
 } // namespace
 } // namespace tabrescue
