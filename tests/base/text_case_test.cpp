@@ -22,5 +22,15 @@ TEST(FoldCase, CapitalsOfEachScriptMeetTheirSmallLetters)
     EXPECT_FALSE(equalsIgnoreCase("Ёлка", "Елка") || equalsIgnoreCase("ёлка", "ёлк"));
 }
 
+// A malformed or cut sequence counts byte by byte; names are cut between characters, never inside one.
+TEST(Utf8, MalformedBytesStandForThemselves)
+{
+    const std::pair<std::string_view, std::size_t> texts[] = {
+        {"a\xC3", 2}, {"\xC3(", 2}, {"\xE2\x82", 2}, {"\xF0\x9F\x98\x80", 1}, {"\xC1\x81", 2}, {"Ёлка", 4}};
+    for (const auto& [text, chars] : texts)
+        EXPECT_EQ(countChars(text), chars) << text;
+    EXPECT_EQ(firstChars("Ёлка", 2), "Ёл");
+}
+
 } // namespace
 } // namespace tabrescue
