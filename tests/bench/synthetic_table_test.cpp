@@ -14,9 +14,7 @@ using SyntheticTableTest = test::TempDirTest;
 // The core reads a generated table and counts the rows and objects the generator says it deleted.
 TEST_F(SyntheticTableTest, CoreCountsWhatWasDeleted)
 {
-    bench::TableRecipe recipe;
-    recipe.rows = 3000;
-    const bench::TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", recipe);
+    const bench::TableSummary sum = bench::writeSyntheticTable(test::utf8(dir()), "t", {.rows = 3000});
     ASSERT_GT(sum.deletedObjects, sum.deletedRows);
     EXPECT_EQ(getDelDATcount(path("t.DAT"), nullptr), static_cast<std::int32_t>(sum.deletedRows));
     EXPECT_EQ(getDelMAPcount(path("t.MAP"), nullptr), static_cast<std::int32_t>(sum.deletedObjects));

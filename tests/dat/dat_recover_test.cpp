@@ -9,9 +9,7 @@
 namespace tabrescue {
 namespace {
 
-class DatTest : public test::TempDirTest
-{
-};
+using DatTest = test::TempDirTest;
 
 // What a run's log does not show: the flag that tells a failed count from a clean one, and what a
 // failed recovery leaves beside the working copy.
@@ -29,8 +27,7 @@ TEST_F(DatTest, FailuresAndWhatTheyLeave)
     mapinfoTableFilesPull table;
     table.initByTABpath(path("t.TAB"));
     EXPECT_EQ(doDelDAT_recover(table, &cap.log).count, -1);
-    EXPECT_EQ(std::filesystem::file_size(dir() / "t#R_DAT.DAT"), 65u + 64u)
-        << "its header, no row, no end mark";
+    EXPECT_EQ(std::filesystem::file_size(path("t#R_DAT.DAT")), 65u + 64u) << "its header, no row or end mark";
     EXPECT_FALSE(std::filesystem::exists(dir() / "t#R_DAT.TAB"));
     const std::vector<std::string> lines = cap.lines();
     ASSERT_EQ(lines.size(), 2u) << cap.log.text();

@@ -5,7 +5,6 @@
 #include "base/recover_error.h"
 #include "map/map_spatial_index.h"
 #include "support/map_builder.h"
-#include "support/spatial_index_check.h"
 
 namespace tabrescue::map {
 namespace {
@@ -60,9 +59,8 @@ TEST(BlockBoxesTest, LeafBoxOfOneRecord)
         SCOPED_TRACE("code " + std::to_string(c.code));
         BlockBoxes boxes(test::leBytes(288, {{272, 4, {-100, 50, 100, -50}}}));
         boxes.beginBlock(1024, test::leBytes(12, {{4, 4, {c.centre.x, c.centre.y}}}));
-        boxes.addRecord(
-            c.code,
-            test::leBytes(c.size ? c.size : static_cast<std::size_t>(geoType(c.code).length), c.runs));
+        const auto size = c.size ? c.size : static_cast<std::size_t>(geoType(c.code).length);
+        boxes.addRecord(c.code, test::leBytes(size, c.runs));
         boxes.endBlock();
         const std::vector<IndexEntry> none, leaf{{c.expected.value_or(Box{}), 1024}};
         EXPECT_EQ(boxes.leaves(), c.expected ? leaf : none);

@@ -6,6 +6,7 @@
 #include "map/map_count.h"
 #include "map/map_layout.h"
 #include "map/map_object_types.h"
+#include "map/map_recover.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
 #include "support/temp_dir.h"
@@ -57,18 +58,12 @@ struct CountCase
     MapBuilder map;
     std::int32_t count;
     std::string trace;
-    Lines lines; // of the log pane; a failure's line comes last
+    Lines lines = {}; // of the log pane; a failure's line comes last
     friend void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 };
+using C = CountCase;
 
-CountCase cc(const char* name, MapBuilder map, std::int32_t count, std::string trace, Lines lines = {})
-{
-    return {name, std::move(map), count, std::move(trace), std::move(lines)};
-}
-
-class MapWalkTest : public test::TempDirTest, public ::testing::WithParamInterface<CountCase>
-{
-};
+class MapWalkTest : public test::TempDirTest, public ::testing::WithParamInterface<CountCase> {};
 
 // The count finds the deleted objects and leaves the file as it is; the walk, whatever its chunk
 // size, meets the same records and copies the file with the visitor's changes, also when it fails.
@@ -113,60 +108,52 @@ const MapObject kRegion = MapObject::of(0x0E, 0x40000007), kPoint = MapObject::o
 const MapObject kDeletedPoint = MapObject::of(0x01, 0x40000001);
 const std::vector<MapObject> kTwelveRegions(12, kRegion); // 492 bytes: the whole record area
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, MapWalkTest,
-    ::testing::Values(
-        cc("Exactly1024Bytes", MapBuilder().objectBlock({kRegion}).truncateTo(1024), 0, ""),
-        cc("Used41HoldsOneRegion", MapBuilder().objectBlock({kRegion, kRegion}, 41), 1, "D1044"),
-        // A record that starts inside the area is read whole.
-        cc("RecordStartingInsideArea",
-           MapBuilder().objectBlock({MapObject::of(0x00, 3), kPoint, kRegion}, 16), 1, "1044 1049 D1059"),
-        cc("OtherBlocksQuiet", MapBuilder().block(0x01).block(0x04).block(0x03).block(0xFF), 0, ""),
-        cc("EitherBitMarksDeleted",
-           MapBuilder().objectBlock({kPoint, MapObject::of(0x0E, 0x40000002), MapObject::of(0x05, 0x80000003),
-                                     MapObject::of(0x26, 0xC0000004)}),
-           3, "1044 D1054 D1095 D1117"),
-        cc("UnknownTypeEndsItsBlockOnly",
-           MapBuilder()
-               .objectBlock({MapObject::of(0x01, 4), MapObject::raw(0x1D, 0x40000009, Bytes(20)),
-                             kDeletedPoint})
-               .objectBlock({MapObject::of(0x01, 0x40000011)}),
-           2, "1044 D1054 D1556",
-           {"!!! Found unknown element type: offset: 00001054 element: &H1D",
-            " *: RowId := 9 unknow data type - unknow binary length ALL objects in current 'ODBlock' are "
-            "ignored! Goto Next 'ODBlock'."}),
-        // used 600 claims bytes of the next block, which is walked on its own; at the file's end it is no
-        // damage.
-        cc("UsedBeyondTheBlock", MapBuilder().objectBlock(kTwelveRegions, 600).objectBlock({kPoint}), 12,
-           run(1044, 12, 41, "D") + " 1556", {kDamaged}),
-        cc("UsedBeyondTheLastBlock", MapBuilder().objectBlock(kTwelveRegions, 600), 12,
-           run(1044, 12, 41, "D")),
-        cc("RecordCrossingTheBlockEnd",
-           MapBuilder().objectBlock(std::vector(10, MapObject::of(0x11, 2)), 530).objectBlock({kPoint}), 0,
-           run(1044, 9, 53) + " 1556", {kDamaged}),
-        // Not even an unknown type byte is looked at when its header crosses the block's end: NoGeometry
-        // records at 20, 25, ... 505, then 0x1D at 510, and used claims up to 520.
-        cc("HeaderAcrossBlockEnd",
-           MapBuilder()
-               .block(0x02, test::leBytes(511, {{1, 2, {500}}, {509, 1, {0x1D}}}))
-               .objectBlock({kPoint}),
-           0, run(1044, 98, 5) + " 1556", {kDamaged}),
-        // A cut last block: a record whose header lies in the file counts, one byte less and it does not.
-        cc("CutAfterRecordHeader", MapBuilder().objectBlock({kPoint, kRegion, kPoint}).truncateLastBlock(35),
-           1, "1044 D1054"),
-        cc("CutInsideRecordHeader", MapBuilder().objectBlock({kPoint, kRegion}).truncateLastBlock(34), 0,
-           "1044"),
-        cc("CutInsideBlockHeader", MapBuilder().objectBlock({kPoint}).truncateLastBlock(3), 0, ""),
-        cc("OtherBlockSizeWithoutMagic", MapBuilder().put32(256, 0).blockSize(16384).objectBlock({kPoint}), 0,
-           "1044"),
-        cc("OtherBlockSizeRefused", MapBuilder().blockSize(1024).objectBlock({kDeletedPoint}), 0, "",
-           {kError + "5 Unsupported .MAP block size 1024 (only 512 is supported)"}),
-        cc("UsedAtTheLimit", MapBuilder().objectBlock({kDeletedPoint}, 32747), 1,
-           "D1044 " + run(1054, 96, 5)),
-        cc("UsedOverflowKeepsCountSoFar",
-           MapBuilder().objectBlock({kDeletedPoint}).objectBlock({kPoint}, 32748), 1, "D1044",
-           {kError + "6 Overflow"})),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, MapWalkTest, ::testing::Values(
+    C{"Exactly1024Bytes", MapBuilder().objectBlock({kRegion}).truncateTo(1024), 0, ""},
+    C{"Used41HoldsOneRegion", MapBuilder().objectBlock({kRegion, kRegion}, 41), 1, "D1044"},
+    // A record that starts inside the area is read whole.
+    C{"RecordStartingInsideArea", MapBuilder().objectBlock({MapObject::of(0x00, 3), kPoint, kRegion}, 16), 1,
+      "1044 1049 D1059"},
+    C{"OtherBlocksQuiet", MapBuilder().block(0x01).block(0x04).block(0x03).block(0xFF), 0, ""},
+    C{"EitherBitMarksDeleted",
+      MapBuilder().objectBlock({kPoint, MapObject::of(0x0E, 0x40000002), MapObject::of(0x05, 0x80000003),
+                                MapObject::of(0x26, 0xC0000004)}),
+      3, "1044 D1054 D1095 D1117"},
+    C{"UnknownTypeEndsItsBlockOnly",
+      MapBuilder()
+          .objectBlock({MapObject::of(0x01, 4), MapObject::raw(0x1D, 0x40000009, Bytes(20)), kDeletedPoint})
+          .objectBlock({MapObject::of(0x01, 0x40000011)}),
+      2, "1044 D1054 D1556",
+      {"!!! Found unknown element type: offset: 00001054 element: &H1D",
+       " *: RowId := 9 unknow data type - unknow binary length ALL objects in current 'ODBlock' are "
+       "ignored! Goto Next 'ODBlock'."}},
+    // used 600 claims bytes of the next block, which is walked on its own; at the file's end no damage.
+    C{"UsedBeyondTheBlock", MapBuilder().objectBlock(kTwelveRegions, 600).objectBlock({kPoint}), 12,
+      run(1044, 12, 41, "D") + " 1556", {kDamaged}},
+    C{"UsedBeyondTheLastBlock", MapBuilder().objectBlock(kTwelveRegions, 600), 12, run(1044, 12, 41, "D")},
+    C{"RecordCrossingTheBlockEnd",
+      MapBuilder().objectBlock(std::vector(10, MapObject::of(0x11, 2)), 530).objectBlock({kPoint}), 0,
+      run(1044, 9, 53) + " 1556", {kDamaged}},
+    // Not even an unknown type byte is looked at when its header crosses the block's end: NoGeometry
+    // records at 20, 25, ... 505, then 0x1D at 510, and used claims up to 520.
+    C{"HeaderAcrossBlockEnd",
+      MapBuilder().block(0x02, test::leBytes(511, {{1, 2, {500}}, {509, 1, {0x1D}}})).objectBlock({kPoint}),
+      0, run(1044, 98, 5) + " 1556", {kDamaged}},
+    // A cut last block: a record whose header lies in the file counts, one byte less and it does not.
+    C{"CutAfterRecordHeader", MapBuilder().objectBlock({kPoint, kRegion, kPoint}).truncateLastBlock(35), 1,
+      "1044 D1054"},
+    C{"CutInsideRecordHeader", MapBuilder().objectBlock({kPoint, kRegion}).truncateLastBlock(34), 0, "1044"},
+    C{"CutInsideBlockHeader", MapBuilder().objectBlock({kPoint}).truncateLastBlock(3), 0, ""},
+    C{"OtherBlockSizeWithoutMagic", MapBuilder().put32(256, 0).blockSize(16384).objectBlock({kPoint}), 0,
+      "1044"},
+    C{"OtherBlockSizeRefused", MapBuilder().blockSize(1024).objectBlock({kDeletedPoint}), 0, "",
+      {kError + "5 Unsupported .MAP block size 1024 (only 512 is supported)"}},
+    C{"UsedAtTheLimit", MapBuilder().objectBlock({kDeletedPoint}, 32747), 1, "D1044 " + run(1054, 96, 5)},
+    C{"UsedOverflowKeepsCountSoFar", MapBuilder().objectBlock({kDeletedPoint}).objectBlock({kPoint}, 32748),
+      1, "D1044", {kError + "6 Overflow"}}),
     [](const auto& i) { return std::string(i.param.name); });
+// clang-format on
 
 // The listing of the objects; a missing file is no failure; one beyond 32-bit offsets is refused.
 TEST_F(MapWalkTest, ListingMissingAndTooLargeFile)
@@ -182,6 +169,33 @@ TEST_F(MapWalkTest, ListingMissingAndTooLargeFile)
     std::filesystem::resize_file(path("t.MAP"), 2147483648ull); // sparse
     EXPECT_EQ(getDelMAPcount(path("t.MAP"), &cap.log), 0);
     EXPECT_EQ(cap.lines(), (Lines{"File '" + path("none.MAP") + "' was not  found.", kError + "6 Overflow"}));
+}
+
+// An overflowing used count fails the recovery, yet the files beside the working copy hold
+// everything written before it and the result .MAP is a whole copy, as copy-then-patch leaves it.
+TEST_F(MapWalkTest, OverflowLeavesFilesAsFarAsWritten)
+{
+    const MapBuilder map =
+        MapBuilder().objectBlock({MapObject::of(0x01, 0x40000003)}).objectBlock({kPoint}, 32748);
+    map.write(path("~w.MAP"));
+    for (const char* other : {"~w.TAB", "~w.ID"}) // a .MAP needs its .ID to count
+        test::writeText(path(other), "");
+    mapinfoTableFilesPull work;
+    work.initByTABpath(path("~w.TAB"));
+    test::LogCapture cap;
+    EXPECT_EQ(doDelMAP_ID_recover(work, &cap.log).count, -1);
+    EXPECT_EQ(cap.lines(), Lines{"+++ mapinfoRecoverTable::doDelMAP_ID_recover()+++ 6 Overflow"});
+    Bytes copy = map.bytes();
+    test::putLE32(copy, 1045, 1);
+    EXPECT_EQ(test::firstDifference(test::readBytes(path("~w#R_MAP.MAP")), copy), "");
+    EXPECT_EQ(test::readBytes(path("~w#R_MAP.ID")), test::leBytes(4, {{0, 4, {1044}}}));
+    // The header, then the one row: RowId_new 1, RowId_old 3, the offset counted from 1, rec_status.
+    const Bytes dat = test::readBytes(path("~w#R_MAP.DAT"));
+    ASSERT_EQ(dat.size(), 161u + 17u);
+    EXPECT_EQ(Bytes(dat.begin() + 161, dat.end()),
+              test::leBytes(17, {{0, 1, {' '}}, {1, 4, {1, 3, 1045}}, {13, 1, {'D', ' ', '0', '1'}}}));
+    EXPECT_FALSE(std::filesystem::exists(path("~w#R_MAP.TAB")));
+    EXPECT_EQ(test::readBytes(path("~w.MAP")), map.bytes());
 }
 
 } // namespace

@@ -10,19 +10,6 @@ namespace tabrescue::test {
 
 namespace fs = std::filesystem;
 
-std::string utf8(const fs::path& p)
-{
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
-
-bool makeSymlink(const fs::path& target, const fs::path& link)
-{
-    std::error_code ec;
-    fs::create_symlink(target, link, ec);
-    return !ec && fs::is_symlink(fs::symlink_status(link, ec));
-}
-
 void writeBytes(const fs::path& p, const Bytes& bytes)
 {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -45,16 +32,12 @@ void putLE32(Bytes& b, std::size_t at, std::uint32_t v)
         b.at(at + i) = static_cast<std::byte>(v >> (8 * i));
 }
 
-void putLE16(Bytes& b, std::size_t at, std::uint16_t v)
+std::uint32_t getLE32(const Bytes& b, std::size_t at)
 {
-    b.at(at) = static_cast<std::byte>(v);
-    b.at(at + 1) = static_cast<std::byte>(v >> 8);
-}
-
-std::uint16_t getLE16(const Bytes& b, std::size_t at)
-{
-    return static_cast<std::uint16_t>(std::to_integer<unsigned>(b.at(at)) |
-                                      std::to_integer<unsigned>(b.at(at + 1)) << 8);
+    std::uint32_t v = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        v = v << 8 | std::to_integer<std::uint32_t>(b.at(at + i));
+    return v;
 }
 
 Snapshot snapshot(const fs::path& dir)

@@ -15,11 +15,11 @@ using Bytes = std::vector<std::byte>;
 // Paths to and from the UTF-8 strings the core takes. A path made from a plain char string is in
 // the ANSI code page on Windows, so names beyond ASCII must come through here.
 inline std::filesystem::path u8path(std::string_view s) { return std::u8string(s.begin(), s.end()); }
-std::string utf8(const std::filesystem::path& p);
-
-// Makes a symbolic link; false where this system or user cannot (Windows without the privilege,
-// Wine), so that tests of links can step aside there.
-bool makeSymlink(const std::filesystem::path& target, const std::filesystem::path& link);
+inline std::string utf8(const std::filesystem::path& p)
+{
+    const std::u8string s = p.u8string();
+    return {s.begin(), s.end()};
+}
 
 inline Bytes toBytes(std::string_view s)
 {
@@ -32,14 +32,8 @@ inline Bytes readBytes(const std::filesystem::path& p) { return toBytes(readText
 inline void writeText(const std::filesystem::path& p, std::string_view t) { writeBytes(p, toBytes(t)); }
 
 void putLE32(Bytes& b, std::size_t at, std::uint32_t v);
-void putLE16(Bytes& b, std::size_t at, std::uint16_t v);
 inline void appendLE32(Bytes& b, std::uint32_t v) { b.resize(b.size() + 4); putLE32(b, b.size() - 4, v); }
-inline void appendLE16(Bytes& b, std::uint16_t v) { b.resize(b.size() + 2); putLE16(b, b.size() - 2, v); }
-std::uint16_t getLE16(const Bytes& b, std::size_t at);
-inline std::uint32_t getLE32(const Bytes& b, std::size_t at)
-{
-    return getLE16(b, at) | std::uint32_t{getLE16(b, at + 2)} << 16;
-}
+std::uint32_t getLE32(const Bytes& b, std::size_t at);
 
 // Every regular file below a folder with its bytes, keyed by path relative to it.
 using Snapshot = std::map<std::string, Bytes>;

@@ -1,22 +1,11 @@
 #include "support/map_builder.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "map/map_layout.h"
 #include "map_writer.h"
-#include "support/table_builders.h"
 
 namespace tabrescue::test {
-
-namespace {
-
-void append(Bytes& to, std::span<const std::byte> block)
-{
-    to.insert(to.end(), block.begin(), block.end());
-}
-
-} // namespace
 
 Bytes MapObject::bytes() const
 {
@@ -25,10 +14,7 @@ Bytes MapObject::bytes() const
     if (body) {
         b.insert(b.end(), body->begin(), body->end());
     } else {
-        const std::int16_t length = map::geoType(type).length;
-        if (length == 0)
-            throw std::invalid_argument("a record of unknown type needs its bytes");
-        for (std::size_t i = 5; i < static_cast<std::size_t>(length); ++i)
+        for (std::size_t i = 5; i < static_cast<std::size_t>(map::geoType(type).length); ++i)
             b.push_back(static_cast<std::byte>(0xC0 | (i & 0x3F)));
         // Style index bytes by the test's own account, so a misplaced check shows: the font of a text lies
         // before its label box, an area keeps its pen before its brush.
@@ -60,8 +46,7 @@ MapBuilder::MapBuilder() : m_data(1024)
 
 MapBuilder& MapBuilder::put32(std::size_t at, std::int64_t value)
 {
-    mapfile::put32(m_data, at, value);
-    return *this;
+    return mapfile::put32(m_data, at, value), *this;
 }
 
 MapBuilder& MapBuilder::styleLimits(std::uint8_t pen, std::uint8_t brush, std::uint8_t symbol,
@@ -72,8 +57,7 @@ MapBuilder& MapBuilder::styleLimits(std::uint8_t pen, std::uint8_t brush, std::u
 
 MapBuilder& MapBuilder::blockSize(std::uint16_t size)
 {
-    mapfile::put16(m_data, 262, size);
-    return *this;
+    return mapfile::put16(m_data, 262, size), *this;
 }
 
 MapBuilder& MapBuilder::objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used)
@@ -91,15 +75,16 @@ MapBuilder& MapBuilder::objectBlock(const std::vector<MapObject>& objects, std::
         b[i] = static_cast<std::byte>(0x40 + i);
     if (used)
         mapfile::put16(b, 2, *used);
-    append(m_data, b);
-    m_recordStarts.push_back(std::move(starts));
+    m_data.insert(m_data.end(), b.begin(), b.end());
+    m_starts.push_back(std::move(starts));
     return *this;
 }
 
 MapBuilder& MapBuilder::block(std::uint8_t type, const Bytes& content)
 {
-    append(m_data, mapfile::block(type, content));
-    m_recordStarts.emplace_back();
+    const mapfile::Block b = mapfile::block(type, content);
+    m_data.insert(m_data.end(), b.begin(), b.end());
+    m_starts.emplace_back();
     return *this;
 }
 
@@ -112,44 +97,6 @@ Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs)
                 if (r.at + i * r.width + k < size)
                     b[r.at + i * r.width + k] = static_cast<std::byte>(r.values[i] >> (8 * k));
     return b;
-}
-
-Bytes expectedMapResultDat(const std::vector<MapResultRow>& rows)
-{
-    DatBuilder dat;
-    for (const char* name : {"RowId_new", "RowId_old", "rec_map_of", "rec_status"})
-        dat.field(name, 4);
-    std::int64_t rowIdNew = 0;
-    for (const MapResultRow& r : rows) {
-        const Bytes ids =
-            leBytes(12, {{0, 4, {++rowIdNew, r.rowIdOld, static_cast<std::int64_t>(r.offset) + 1}}});
-        dat.row(' ', std::string(reinterpret_cast<const char*>(ids.data()), ids.size()) + r.status);
-    }
-    // A template row and the end mark close the file; the header is dated 2015-03-29.
-    Bytes b = dat.endMark(false)
-                  .trailing(toBytes(std::string("*\xFF\xFF\xFF\0\xFF\xFF\xFF\0\xFF\xFF\xFF\0D   \x1A", 18)))
-                  .bytes();
-    std::copy_n(leBytes(3, {{0, 1, {115, 3, 29}}}).begin(), 3, b.begin() + 1);
-    return b;
-}
-
-Bytes expectedMapResultId(const std::vector<MapResultRow>& rows)
-{
-    Bytes b;
-    for (const MapResultRow& r : rows)
-        appendLE32(b, static_cast<std::uint32_t>(r.offset));
-    return b;
-}
-
-std::string writeMapTable(const std::filesystem::path& folder, const std::string& baseName,
-                          const MapBuilder& map)
-{
-    const auto tab = folder / u8path(baseName + ".TAB");
-    TabTextBuilder().field("NAME Char (8)").write(tab);
-    DatBuilder().field("NAME", 8).rows(" ").write(folder / u8path(baseName + ".DAT"));
-    map.write(folder / u8path(baseName + ".MAP"));
-    writeBytes(folder / u8path(baseName + ".ID"), Bytes(4));
-    return utf8(tab);
 }
 
 } // namespace tabrescue::test

@@ -21,10 +21,7 @@ struct MapObject
 
     static MapObject of(std::uint8_t type, std::uint32_t rowField) { return {type, rowField, {}, {}}; }
     static MapObject raw(std::uint8_t type, std::uint32_t row, Bytes body) { return {type, row, body, {}}; }
-    MapObject& style(std::size_t beforeLast, std::uint8_t value)
-    {
-        return styles.emplace_back(beforeLast, value), *this;
-    }
+    MapObject& style(std::size_t back, std::uint8_t v) { return styles.emplace_back(back, v), *this; }
     Bytes bytes() const;
 };
 
@@ -41,21 +38,14 @@ class MapBuilder
     MapBuilder& objectBlock(const std::vector<MapObject>& objects, std::optional<std::int16_t> used = {});
     MapBuilder& block(std::uint8_t type, const Bytes& content = {}); // content follows the type byte
     MapBuilder& truncateLastBlock(std::size_t keep) { return truncateTo(m_data.size() - 512 + keep); }
-    MapBuilder& truncateTo(std::size_t size)
-    {
-        m_data.resize(size);
-        return *this;
-    }
-    std::uint64_t recordOffset(std::size_t block, std::size_t record) const
-    {
-        return 1024 + 512 * block + m_recordStarts.at(block).at(record);
-    }
+    MapBuilder& truncateTo(std::size_t size) { return m_data.resize(size), *this; }
+    auto recordOffset(std::size_t b, std::size_t r) const { return 512 * (b + 2) + m_starts.at(b).at(r); }
     const Bytes& bytes() const { return m_data; }
     void write(const std::filesystem::path& p) const { writeBytes(p, m_data); }
 
   private:
     Bytes m_data;
-    std::vector<std::vector<std::size_t>> m_recordStarts; // per added block
+    std::vector<std::vector<std::size_t>> m_starts; // of the records, per added block
 };
 
 // `size` bytes holding runs of little-endian values, each run of one width from its offset.
@@ -65,20 +55,5 @@ struct LeRun
     std::vector<std::int64_t> values;
 };
 Bytes leBytes(std::size_t size, const std::vector<LeRun>& runs);
-
-// One row of the geometry result: its object's offset in the .MAP, RowId_old and rec_status.
-struct MapResultRow
-{
-    std::uint64_t offset;
-    std::uint32_t rowIdOld;
-    std::string status;
-};
-// The result's .DAT (row i has RowId_new i + 1) and .ID for these rows, built field by field.
-Bytes expectedMapResultDat(const std::vector<MapResultRow>& rows);
-Bytes expectedMapResultId(const std::vector<MapResultRow>& rows);
-
-// A table with .TAB, .DAT (one field), .MAP and .ID in `folder`; returns the .TAB path.
-std::string writeMapTable(const std::filesystem::path& folder, const std::string& baseName,
-                          const MapBuilder& map);
 
 } // namespace tabrescue::test

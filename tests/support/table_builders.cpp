@@ -1,33 +1,26 @@
 #include "support/table_builders.h"
 
-#include <numeric>
-
 namespace tabrescue::test {
 
 DatBuilder& DatBuilder::field(std::string name, std::uint8_t length, char type)
 {
-    m_fields.push_back({std::move(name), length, type});
+    name.resize(11);
+    m_descriptors += name + type + std::string(4, '\0') + static_cast<char>(length) + std::string(15, '\0');
+    m_realRecordLength = static_cast<std::uint16_t>(m_realRecordLength + length);
     return *this;
-}
-
-std::uint16_t DatBuilder::realRecordLength() const
-{
-    return static_cast<std::uint16_t>(
-        std::accumulate(m_fields.begin(), m_fields.end(), std::size_t{1},
-                        [](std::size_t r, const Field& f) { return r + f.length; }));
 }
 
 DatBuilder& DatBuilder::row(char status, std::string values)
 {
     values.resize(realRecordLength() - 1u, ' ');
-    m_rows.push_back(std::string(1, status) + values);
-    return *this;
+    m_rows += status + values;
+    return ++m_rowCount, *this;
 }
 
 DatBuilder& DatBuilder::rows(const std::string& statusBytes)
 {
     for (const char status : statusBytes)
-        row(status, "r" + std::to_string(m_rows.size() + 1));
+        row(status, "r" + std::to_string(m_rowCount + 1));
     return *this;
 }
 
@@ -35,31 +28,20 @@ Bytes DatBuilder::bytes() const
 {
     Bytes b = toBytes(std::string("\x03\x7A\x05\x11", 4)); // dated 2022-05-17
     b.resize(32);
-    putLE32(b, 4, m_recordCount.value_or(static_cast<std::uint32_t>(m_rows.size())));
-    putLE16(b, 8, m_headerLength.value_or(realHeaderLength()));
-    putLE16(b, 10, m_recordLength.value_or(realRecordLength()));
-    for (const auto& f : m_fields) {
-        Bytes d = toBytes(f.name.substr(0, 11));
-        d.resize(32);
-        d[11] = static_cast<std::byte>(f.type);
-        d[16] = static_cast<std::byte>(f.length);
-        b.insert(b.end(), d.begin(), d.end());
-    }
-    b.push_back(std::byte{0x0D});
-    for (const auto& r : m_rows) {
-        const Bytes rb = toBytes(r);
-        b.insert(b.end(), rb.begin(), rb.end());
-    }
-    if (m_endMark)
-        b.push_back(std::byte{0x1A});
+    putLE32(b, 4, m_recordCount.value_or(m_rowCount));
+    // 16-bit fields written as 32 bits, in order: each one's upper half is the zeros after it.
+    putLE32(b, 8, m_headerLength.value_or(realHeaderLength()));
+    putLE32(b, 10, m_recordLength.value_or(realRecordLength()));
+    const Bytes rest = toBytes(m_descriptors + "\x0D" + m_rows + (m_endMark ? "\x1A" : ""));
+    b.insert(b.end(), rest.begin(), rest.end());
     b.insert(b.end(), m_trailing.begin(), m_trailing.end());
     return b;
 }
 
 std::string TabTextBuilder::text() const
 {
-    std::string t = "!table" + m_eol + "!version 300" + m_eol + "!charset " + m_charset + m_eol + m_eol +
-                    "Definition Table" + m_eol + "  Type NATIVE Charset \"" + m_charset + "\"" + m_eol +
+    std::string t = "!table" + m_eol + "!version 300" + m_eol + "!charset WindowsLatin1" + m_eol + m_eol +
+                    "Definition Table" + m_eol + "  Type NATIVE Charset \"WindowsLatin1\"" + m_eol +
                     "  Fields " + std::to_string(m_fields.size()) + m_eol;
     for (const auto& f : m_fields)
         t += "    " + f + m_eol;

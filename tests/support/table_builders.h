@@ -21,25 +21,16 @@ class DatBuilder
     DatBuilder& endMark(bool present) { return set(m_endMark, present); }
     DatBuilder& trailing(const Bytes& bytes) { return set(m_trailing, bytes); } // after the end mark
 
-    std::uint16_t realHeaderLength() const { return static_cast<std::uint16_t>(33 + 32 * m_fields.size()); }
-    std::uint16_t realRecordLength() const;
+    std::uint16_t realHeaderLength() const { return static_cast<std::uint16_t>(33 + m_descriptors.size()); }
+    std::uint16_t realRecordLength() const { return m_realRecordLength; }
     Bytes bytes() const;
     void write(const std::filesystem::path& p) const { writeBytes(p, bytes()); }
 
   private:
-    template <class T, class V> DatBuilder& set(T& member, const V& value)
-    {
-        member = value;
-        return *this;
-    }
-    struct Field
-    {
-        std::string name;
-        std::uint8_t length;
-        char type;
-    };
-    std::vector<Field> m_fields;
-    std::vector<std::string> m_rows; // status byte + values, real record length
+    template <class T, class V> DatBuilder& set(T& member, const V& value) { return member = value, *this; }
+    std::string m_descriptors, m_rows; // 32 bytes per field; status byte + values per row
+    std::uint16_t m_realRecordLength = 1;
+    std::uint32_t m_rowCount = 0;
     std::optional<std::uint32_t> m_recordCount;
     std::optional<std::uint16_t> m_headerLength, m_recordLength;
     bool m_endMark = true;
@@ -51,28 +42,21 @@ class TabTextBuilder
 {
   public:
     TabTextBuilder& field(std::string line) { return add(std::move(line) + " ;"); } // "NAME Char (8)"
-    TabTextBuilder& indexedField(std::string line, int index)
-    {
-        return add(std::move(line) + " Index " + std::to_string(index) + " ;");
-    }
-    TabTextBuilder& lineEnding(std::string eol) { return set(m_eol, eol); }
-    TabTextBuilder& charset(std::string cs) { return set(m_charset, cs); }
+    TabTextBuilder& indexedField(std::string l, int i) { return field(l + " Index " + std::to_string(i)); }
+    TabTextBuilder& lineEnding(std::string eol) { return m_eol = std::move(eol), *this; }
     std::string text() const;
     void write(const std::filesystem::path& p) const { writeText(p, text()); }
 
   private:
     TabTextBuilder& add(std::string line) { return m_fields.push_back(std::move(line)), *this; }
-    TabTextBuilder& set(std::string& member, const std::string& value) { return member = value, *this; }
     std::vector<std::string> m_fields;
     std::string m_eol = "\r\n";
-    std::string m_charset = "WindowsLatin1";
 };
 
-// A table whose .DAT has one Char field per name; the .TAB declares the same fields.
+// A table of .TAB and .DAT with fields ID and NAME, one row per status byte.
 struct SimpleTable
 {
-    std::string tabPath;
-    std::string datPath;
+    std::string tabPath, datPath;
 };
 SimpleTable writeSimpleTable(const std::filesystem::path& folder, const std::string& baseName,
                              const std::string& statusBytes);

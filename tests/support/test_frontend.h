@@ -5,8 +5,6 @@
 
 namespace tabrescue::test {
 
-inline constexpr const char* kFixedTime = "06.12.2026 10:00:00";
-
 // A front end that records what the run asked of it; times are fixed so lines compare exactly.
 class TestFrontend : public RunFrontend {
 public:
@@ -14,7 +12,7 @@ public:
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void flipLogColour() override { colour ^= 0xFF; ++flips; }
     void beep() override { ++beeps; }
-    std::string now() override { return kFixedTime; }
+    std::string now() override { return "06.12.2026 10:00:00"; }
 
     LogCapture capture;
     std::vector<std::string> messages;

@@ -35,9 +35,7 @@ struct RewriteCase
     friend void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class RewriteTest : public ::testing::TestWithParam<RewriteCase>
-{
-};
+using RewriteTest = ::testing::TestWithParam<RewriteCase>;
 
 TEST_P(RewriteTest, KeepsEveryOtherByte)
 {

@@ -11,7 +11,6 @@ namespace tabrescue {
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
 class WorkingCopyTest : public test::TempDirTest
 {
@@ -64,10 +63,10 @@ TEST_F(WorkingCopyTest, RefusedCopies)
     mapinfoTableFilesPull view;
     view.initByTABpath(src);
     EXPECT_FALSE(createTempMiTabCopy(view, true, &cap.log));
-    const Strings lines = cap.lines();
+    const std::vector<std::string> lines = cap.lines();
     ASSERT_EQ(lines.size(), 3u) << cap.log.text();
-    EXPECT_TRUE(lines[0].starts_with("+++ mapinfoRecoverTable::mapinfoTabCopy()+++ 5 ")) << lines[0];
-    EXPECT_TRUE(lines[1].starts_with("+++ mapinfoRecoverTable::mapinfoTabCopy()+++ 5 ")) << lines[1];
+    for (const std::string& line : {lines[0], lines[1]})
+        EXPECT_TRUE(line.starts_with("+++ mapinfoRecoverTable::mapinfoTabCopy()+++ 5 ")) << line;
     EXPECT_EQ(lines[2], "+++ mapinfoRecoverTable::createTempMiTabCopy()+++ 5 The table definition in '" +
                             src + "' is not recognised");
 }
