@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "io/file_system.h"
+#include "io/platform.h"
 #include "io/paths.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
@@ -69,6 +70,25 @@ TEST_F(WorkingCopyTest, RefusedCopies)
         EXPECT_TRUE(line.starts_with("+++ mapinfoRecoverTable::mapinfoTabCopy()+++ 5 ")) << line;
     EXPECT_EQ(lines[2], "+++ mapinfoRecoverTable::createTempMiTabCopy()+++ 5 The table definition in '" +
                             src + "' is not recognised");
+}
+
+// A component that arrives short (the source changed under the copy) fails the copy: one line, the
+// cut file gone, its predecessor kept under the backup name.
+TEST_F(WorkingCopyTest, ShortCopyIsNoCopy)
+{
+    const std::string src = test::writeSimpleTable(dir(), "roads", "*").tabPath;
+    test::writeText(dir() / "out.DAT", "older");
+    platform::setFaultHook([](platform::Call call, const std::string& path) {
+        return platform::Fault{0, call == platform::Call::Copy && path.ends_with(".DAT") ? 0u : SIZE_MAX};
+    });
+    const std::string copied = mapinfoTabCopy(src, path("out.tab"), &cap.log);
+    platform::setFaultHook(nullptr);
+    EXPECT_EQ(copied, "");
+    const std::vector<std::string> lines{
+        "File '" + path("out.DAT") + "' was backuped as '" + path("out.DAT.bak") + "'.",
+        "Error in coping file '" + path("roads.DAT") + "' to file '" + path("out.DAT") + "'."};
+    EXPECT_EQ(cap.lines(), lines);
+    EXPECT_FALSE(fs::exists(dir() / "out.DAT"));
 }
 
 } // namespace
