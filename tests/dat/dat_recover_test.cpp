@@ -35,5 +35,23 @@ TEST_F(DatTest, FailuresAndWhatTheyLeave)
     EXPECT_TRUE(lines[1].starts_with("+++ mapinfoRecoverTable::doDelDAT_recover()+++ 5 ")) << lines[1];
 }
 
+// A file that ends inside its last row, even one byte short, still gives that row its whole length.
+TEST_F(DatTest, CutLastRowKeepsItsLength)
+{
+    std::uintmax_t sizes[2] = {};
+    for (const int cut : {0, 1}) {
+        const std::string name = "c" + std::to_string(cut);
+        test::writeSimpleTable(dir(), name, " *");
+        test::DatBuilder().field("ID", 4).rows(" *").endMark(false).write(dir() / (name + ".DAT"));
+        std::filesystem::resize_file(dir() / (name + ".DAT"), std::filesystem::file_size(dir() / (name + ".DAT")) - cut);
+        mapinfoTableFilesPull table;
+        table.initByTABpath(path(name + ".TAB"));
+        test::LogCapture cap;
+        EXPECT_EQ(doDelDAT_recover(table, &cap.log).count, 1) << cap.log.text();
+        sizes[cut] = std::filesystem::file_size(path(name + "#R_DAT.DAT"));
+    }
+    EXPECT_EQ(sizes[1], sizes[0]);
+}
+
 } // namespace
 } // namespace tabrescue
