@@ -17,7 +17,7 @@ template <class Builder> std::string t(const Builder& builder) // the bytes as a
 int main(int argc, char** argv)
 {
     const std::filesystem::path out = argc == 2 ? argv[1] : throw std::invalid_argument("one folder");
-    // clang-format off: the seeds packed as tables
+    // clang-format off
     const auto d = [] { return DatBuilder().field("ID", 4).field("NAME", 8); };
     const Seeds dats = {
         {"live", t(d().rows("   "))}, {"deleted", t(d().rows(" *  * *"))}, {"empty", t(d())},
@@ -53,7 +53,6 @@ int main(int argc, char** argv)
         {"huge_count", table + "  Type NATIVE\r\n  Fields 99999999999\r\n"},
         {"mixed_endings",
          "!table\n!version 300\r\nDefinition Table\n  Type NATIVE\r\n  Fields 1\n A Integer Index 3 ;\r\n"}};
-    // clang-format on
     Seeds driver; // flag byte, then .TAB, .DAT and .MAP joined by the separator
     const std::string sep(tabrescue::fuzz::kPartSeparator);
     for (std::size_t i = 0; i < 14; ++i)
