@@ -13,10 +13,8 @@
 using namespace tabrescue;
 using namespace std::literals;
 
-namespace {
-
 // Once Qt's dialog is shown: runs `look` on it, then enters `name` as a user would; no name cancels.
-void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = {})
+static void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = {})
 {
     QTimer::singleShot(0, [=] {
         QFileDialog* dlg = nullptr;
@@ -25,15 +23,13 @@ void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = 
             look(*dlg);
         if (!name)
             return dlg->reject();
-        auto* edit = dlg->findChild<QLineEdit*>("fileNameEdit");
-        edit->clear();
-        QTest::keyClicks(edit, name);
-        QTest::keyClick(edit, Qt::Key_Return);
+        dlg->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+        QTest::keyClick(dlg->findChild<QLineEdit*>("fileNameEdit"), Qt::Key_Return);
     });
 }
 
 // "number description / source" of what fn raised; "0" when it raised nothing.
-std::string raisedBy(const std::function<void()>& fn)
+static std::string raisedBy(const std::function<void()>& fn)
 {
     try {
         fn();
@@ -42,8 +38,6 @@ std::string raisedBy(const std::function<void()>& fn)
     }
     return "0";
 }
-
-} // namespace
 
 class ChoosersTest : public QObject
 {
@@ -57,7 +51,7 @@ class ChoosersTest : public QObject
 
     // The dialog lists the .TAB files whatever their case, and a typed name comes back as the choice;
     // then the dialog's failures and the chooser's own, with their numbers and source.
-    void fileDialog()
+    void choosers()
     {
         for (const char* name : {"a.TAB", "b.tab", "c.DAT", "ab.TAB"})
             test::writeText(m_dir / name, "x");
@@ -92,19 +86,16 @@ class ChoosersTest : public QObject
         QCOMPARE(raisedBy([&] { dlg.ShowOpen(); }),
                  "5 Invalid procedure call or argument / CommonDlg.ShowOpen"s);
         QCOMPARE(dlg.FileTitle, "kept"s);
-    }
 
-    // The browser opens where the browser being shown says, never where a released one did.
-    void folderBrowser()
-    {
+        // The browser opens where the browser being shown says, never where a released one did.
         std::filesystem::create_directory(m_dir / "out");
-        QtFolderBrowserBackend backend;
+        QtFolderBrowserBackend folders;
         QString seen;
         {
-            ShellBrowse browser(backend);
+            ShellBrowse browser(folders);
             browser.Caption = "Choose";
             browser.InitialPath = (m_dir / "out").string();
-            ShellBrowse(backend).InitialPath = m_dir.string();
+            ShellBrowse(folders).InitialPath = m_dir.string();
             whenDialogShows(nullptr, [&](QFileDialog& shown) {
                 seen = shown.windowTitle() + u'|' + shown.directory().path();
             });

@@ -119,18 +119,15 @@ class MainWindowTest : public QObject
     QColor paneColour() const { return control<QWidget>("txtLog")->palette().color(QPalette::Base); }
     void click(const char* name) { QTest::mouseClick(control<QWidget>(name), Qt::LeftButton); }
 
-    std::filesystem::path m_tmp,
-        m_dir; // TMPDIR of the runs (their working copies stay here), this test's files
+    std::filesystem::path m_dir; // this test's files, and the runs' working copies
     std::unique_ptr<Form1> m_form;
     ScriptedDialogs m_dialogs;
     QStringList m_messages;
 
   private slots:
-    void initTestCase() { qputenv("TMPDIR", (m_tmp = test::makeTempDir()).c_str()); }
-    void cleanupTestCase() { test::removeTree(m_tmp); }
     void init()
     {
-        m_dir = test::makeTempDir();
+        qputenv("TMPDIR", (m_dir = test::makeTempDir()).c_str());
         std::filesystem::create_directory(m_dir / "out");
         m_dialogs = {};
         m_messages.clear();
