@@ -119,15 +119,17 @@ class MainWindowTest : public QObject
     QColor paneColour() const { return control<QWidget>("txtLog")->palette().color(QPalette::Base); }
     void click(const char* name) { QTest::mouseClick(control<QWidget>(name), Qt::LeftButton); }
 
-    std::filesystem::path m_dir; // this test's files, and the runs' working copies
+    std::filesystem::path m_tmp, m_dir; // TMPDIR of the runs (their working copies), this test's files
     std::unique_ptr<Form1> m_form;
     ScriptedDialogs m_dialogs;
     QStringList m_messages;
 
   private slots:
+    void initTestCase() { qputenv("TMPDIR", (m_tmp = test::makeTempDir()).c_str()); }
+    void cleanupTestCase() { test::removeTree(m_tmp); }
     void init()
     {
-        qputenv("TMPDIR", (m_dir = test::makeTempDir()).c_str());
+        m_dir = test::makeTempDir();
         std::filesystem::create_directory(m_dir / "out");
         m_dialogs = {};
         m_messages.clear();
