@@ -1,24 +1,19 @@
 #pragma once
-
-// What the fuzz targets share: a private scratch folder, files, and the checks that hold for any input.
-
+// What the fuzz targets share: a private scratch folder and the checks that hold for any input.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <vector>
+#include <cstdlib>
 
+#include "base/run_log.h"
 #include "io/file_system.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
+#include "table/table_files.h"
 
 namespace tabrescue::fuzz {
 
 inline constexpr std::string_view kPartSeparator = "\n#~~#\n";
-using Contents = std::map<std::string, std::string>; // file name -> bytes
 
-// Fails the fuzz run: prints the reason and aborts, so that the fuzzer keeps the input.
-[[noreturn]] inline void fail(const std::string& what)
+[[noreturn]] inline void fail(const std::string& what) // aborts, so that the fuzzer keeps the input
 {
     std::fprintf(stderr, "FUZZ FINDING: %s\n", what.c_str());
     std::abort();
@@ -27,62 +22,39 @@ using Contents = std::map<std::string, std::string>; // file name -> bytes
 // A fresh empty folder in this process's scratch folder, which goes when the process ends.
 inline std::string freshFolder(const std::string& name)
 {
-    static const struct Scratch
-    {
-        std::filesystem::path path = test::makeTempDir();
-        ~Scratch() { test::removeTree(path); }
-    } scratch;
-    test::removeTree(scratch.path / name);
-    std::filesystem::create_directories(scratch.path / name);
-    return (scratch.path / name).string();
+    static const std::filesystem::path scratch = test::makeTempDir();
+    [[maybe_unused]] static const int removed = std::atexit([] { test::removeTree(scratch); });
+    test::removeTree(scratch / name);
+    std::filesystem::create_directories(scratch / name);
+    return (scratch / name).string();
 }
 
-inline void writeFile(const std::string& path, std::string_view bytes)
+// The files of `before` keep their bytes, under their own name or, moved aside, as name.bak.
+inline void expectKept(const std::string& folder, const test::Snapshot& before, bool backupsAllowed = false)
 {
-    if (!std::ofstream(path, std::ios::binary)
-             .write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        fail("cannot write " + path);
-}
-
-inline Contents folderContents(const std::string& folder)
-{
-    Contents c;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        std::ifstream in(e.path(), std::ios::binary);
-        c[e.path().filename().string()].assign(std::istreambuf_iterator<char>(in), {});
-    }
-    return c;
-}
-
-// The files of `before` must keep their bytes, under their own name or, moved aside, as name.bak.
-inline void expectKept(const std::string& folder, const Contents& before, bool backupsAllowed = false)
-{
-    const Contents after = folderContents(folder);
+    const test::Snapshot after = test::snapshot(folder);
     for (const auto& [name, bytes] : before)
         if (!(after.contains(name) && after.at(name) == bytes) &&
             !(backupsAllowed && after.contains(name + ".bak") && after.at(name + ".bak") == bytes))
             fail("lost its bytes: " + folder + "/" + name);
 }
 
-// Exactly `parts` pieces of `all` cut at kPartSeparator; missing ones empty, the last takes the rest.
-inline std::vector<std::string> splitParts(std::string_view all, std::size_t parts)
+// Counts the deleted records of `file` and recovers the table t.TAB beside it: the folder keeps its
+// bytes, and the count and the recovery agree unless the count gave up. False if the recovery failed.
+template <class Count, class Recover>
+bool countAndRecover(const std::string& file, RunLog& log, Count count, Recover recover)
 {
-    std::vector<std::string> out;
-    for (std::size_t at; out.size() + 1 < parts && (at = all.find(kPartSeparator)) != all.npos;) {
-        out.emplace_back(all.substr(0, at));
-        all.remove_prefix(at + kPartSeparator.size());
-    }
-    out.emplace_back(all);
-    out.resize(parts);
-    return out;
-}
-
-// Removes what the core wrote into its private temporary folder, so a long session does not fill
-// the disk; the next run makes a new one.
-inline void endRun()
-{
-    test::removeTree(fileSystem().tempFolder());
-    fileSystem().startNewRun();
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    const test::Snapshot before = test::snapshot(folder);
+    bool countFailed = false;
+    const std::int32_t counted = count(file, &log, &countFailed);
+    mapinfoTableFilesPull table;
+    table.initByTABpath(folder + "/t.TAB");
+    const std::int32_t restored = recover(table, &log).count;
+    expectKept(folder, before);
+    if (counted < 0 || (restored >= 0 && !countFailed && restored != counted))
+        fail("count " + std::to_string(counted) + ", recovery restored " + std::to_string(restored));
+    return restored >= 0;
 }
 
 } // namespace tabrescue::fuzz

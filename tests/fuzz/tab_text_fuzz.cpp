@@ -8,15 +8,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace tabrescue;
     const std::string text(reinterpret_cast<const char*>(data), size);
-    try {
-        // Dropping index clauses only ever shortens lines, and a second pass finds nothing more.
+    try { // dropping index clauses only ever shortens lines, and a second pass finds nothing more
         const std::string stripped = removeTabIndexes(text);
         if (stripped.size() > text.size() || (!stripped.empty() && removeTabIndexes(stripped) != stripped))
             fuzz::fail("removeTabIndexes lengthened the text or left something for a second pass");
     } catch (const RecoverError&) {
     }
-    try {
-        // Two added lines, each no wider than the text's own lines plus their fixed words.
+    try { // two added lines, each no wider than the text's own lines plus their fixed words
         if (makeDatResultTabText(text).size() > 3 * text.size() + 64)
             fuzz::fail("makeDatResultTabText grew the text by more than two lines");
     } catch (const RecoverError&) {

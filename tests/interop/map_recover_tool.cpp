@@ -1,6 +1,7 @@
 // Writes the geometry result table beside a table and prints the result's .TAB path; the
 // spatial-filter check drives it on tables that GDAL wrote.
 #include <iostream>
+#include <stdexcept>
 
 #include "base/run_log.h"
 #include "map/map_recover.h"
@@ -9,18 +10,10 @@
 int main(int argc, char** argv)
 {
     using namespace tabrescue;
-    if (argc != 2) {
-        std::cerr << "usage: map_recover_tool TABLE.TAB\n";
-        return 2;
-    }
     mapinfoTableFilesPull table;
-    table.initByTABpath(argv[1]);
+    table.initByTABpath(argc == 2 ? argv[1] : throw std::invalid_argument("one table, please"));
     RunLog log;
     const RecoverResult result = doDelMAP_ID_recover(table, &log);
-    if (result.count < 0) {
-        std::cerr << log.text();
-        return 1;
-    }
-    std::cout << result.tabPath << "\n";
-    return 0;
+    (result.count < 0 ? std::cerr << log.text() : std::cout << result.tabPath << "\n");
+    return result.count < 0;
 }

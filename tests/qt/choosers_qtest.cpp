@@ -1,7 +1,3 @@
-#include <filesystem>
-#include <fstream>
-#include <functional>
-
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
@@ -11,16 +7,14 @@
 #include "choosers/common_dlg.h"
 #include "choosers/qt_dialogs.h"
 #include "choosers/shell_browse.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 
 using namespace tabrescue;
 using namespace std::literals;
 
-namespace {
-
-// Once Qt's dialog is shown: runs `look` on it, then types `name` and presses Enter as a user would;
-// no name cancels.
-void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = {})
+// Once Qt's dialog is shown: runs `look` on it, then enters `name` as a user would; no name cancels.
+static void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = {})
 {
     QTimer::singleShot(0, [=] {
         QFileDialog* dlg = nullptr;
@@ -36,39 +30,38 @@ void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = 
     });
 }
 
-// "number description / source" of what fn raised; "0" when it raised nothing.
-std::string raisedBy(const std::function<void()>& fn)
+// "number description / source" of what dlg.ShowOpen() raised; "0" when it raised nothing.
+static std::string raisedBy(CommonDlg& dlg)
 {
     try {
-        fn();
+        dlg.ShowOpen();
     } catch (const ChooserError& e) {
         return std::to_string(e.number()) + ' ' + e.description() + " / " + e.source();
     }
     return "0";
 }
 
-} // namespace
-
 class ChoosersTest : public QObject
 {
     Q_OBJECT
 
     std::filesystem::path m_dir;
-    QString dir() const { return QString::fromStdString(m_dir.string()); }
 
   private slots:
     void init() { m_dir = test::makeTempDir(); }
     void cleanup() { test::removeTree(m_dir); }
 
-    // The dialog lists the .TAB files whatever their case; a typed name comes back as the choice.
-    void fileDialog()
+    // The dialog lists the .TAB files whatever their case, and a typed name comes back as the choice;
+    // then the dialog's failures and the chooser's own, with their numbers and source.
+    void choosers()
     {
         for (const char* name : {"a.TAB", "b.tab", "c.DAT", "ab.TAB"})
-            std::ofstream(m_dir / name) << "x";
+            test::writeText(m_dir / name, "x");
         QtFileOpenBackend backend;
         CommonDlg dlg(backend);
         dlg.Filter = "  MapInfo TAB-file|*.TAB|All files|*.*  ";
-        dlg.FileNameBufferSize = static_cast<int>(dir().size()) + 7; // "/b.tab" and its NUL
+        const int size = static_cast<int>(m_dir.string().size());
+        dlg.FileNameBufferSize = size + 7; // "/b.tab" and its NUL
         dlg.InitDir = m_dir.string();
         QStringList listed;
         whenDialogShows("b.tab", [&](QFileDialog& shown) {
@@ -82,37 +75,31 @@ class ChoosersTest : public QObject
         QCOMPARE(listed.join(u' '), "a.TAB ab.TAB b.tab");
         QCOMPARE(dlg.FileName + '|' + dlg.FileTitle, m_dir.string() + "/b.tab|b.tab");
         QCOMPARE(dlg.FileList(), (std::vector<std::string>{m_dir.string(), "b.tab"}));
-        QCOMPARE(std::pair(dlg.FileOffset(), dlg.FileExtOffset()),
-                 std::pair(int(dir().size()) + 1, int(dir().size()) + 3));
+        QCOMPARE(std::pair(dlg.FileOffset(), dlg.FileExtOffset()), std::pair(size + 1, size + 3));
 
-        // The dialog's failures and the chooser's own, with their numbers and source.
-        CommonDlg small(backend);
-        small.FileNameBufferSize = dlg.FileNameBufferSize; // "/ab.TAB" leaves no room for the NUL
+        CommonDlg small(backend); // a fresh chooser: "/ab.TAB" leaves no room for the NUL
+        small.FileNameBufferSize = dlg.FileNameBufferSize;
         small.InitDir = dlg.InitDir;
         small.FileTitle = "kept";
         whenDialogShows("ab.TAB");
-        QCOMPARE(raisedBy([&] { small.ShowOpen(); }),
+        QCOMPARE(raisedBy(small),
                  "20476 Filename buffer is too small for the selected files. / CommonDlg.ShowOpen"s);
         small.CancelError = true;
         whenDialogShows(nullptr);
-        QCOMPARE(raisedBy([&] { small.ShowOpen(); }), "32755 Cancel was selected. / CommonDlg.ShowOpen"s);
+        QCOMPARE(raisedBy(small), "32755 Cancel was selected. / CommonDlg.ShowOpen"s);
         small.FileName = std::string(static_cast<std::size_t>(small.FileNameBufferSize), 'x');
-        QCOMPARE(raisedBy([&] { small.ShowOpen(); }),
-                 "5 Invalid procedure call or argument / CommonDlg.ShowOpen"s);
+        QCOMPARE(raisedBy(small), "5 Invalid procedure call or argument / CommonDlg.ShowOpen"s);
         QCOMPARE(small.FileTitle, "kept"s);
-    }
 
-    // The browser opens where the browser being shown says, never where a released one did.
-    void folderBrowser()
-    {
+        // The browser opens where the browser being shown says, never where a released one did.
         std::filesystem::create_directory(m_dir / "out");
-        QtFolderBrowserBackend backend;
+        QtFolderBrowserBackend folders;
         QString seen;
         {
-            ShellBrowse browser(backend);
+            ShellBrowse browser(folders);
             browser.Caption = "Choose";
             browser.InitialPath = (m_dir / "out").string();
-            ShellBrowse(backend).InitialPath = m_dir.string();
+            ShellBrowse(folders).InitialPath = m_dir.string();
             whenDialogShows(nullptr, [&](QFileDialog& shown) {
                 seen = shown.windowTitle() + u'|' + shown.directory().path();
             });
@@ -121,8 +108,8 @@ class ChoosersTest : public QObject
             QCOMPARE(std::pair(browser.BrowseForFolder(), browser.Result()),
                      std::pair(0, (m_dir / "out").string()));
         }
-        QCOMPARE(seen, "Choose|" + dir() + "/out");
-        QCOMPARE(browseCallbackProc(1, kBffmInitialized, 0, {}), 0);
+        QCOMPARE(seen, "Choose|" + QString::fromStdString((m_dir / "out").string()));
+        QCOMPARE(browseCallbackProc(1, kBffmInitialized, 0, {}), 0); // no browser left to answer
     }
 };
 

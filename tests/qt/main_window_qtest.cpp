@@ -1,13 +1,6 @@
-#include <filesystem>
-#include <fstream>
-#include <memory>
-
-#include <QCheckBox>
 #include <QDesktopServices>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextBrowser>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "app/main_window.h"
 #include "base/recover_error.h"
@@ -16,26 +9,15 @@
 
 using namespace tabrescue;
 using namespace std::literals;
-namespace fs = std::filesystem;
-
-// Failed comparisons of std::string show the texts, NULs escaped.
-template <> inline char* QTest::toString(const std::string& text)
-{
-    return QTest::toPrettyCString(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-namespace {
 
 // The platform's dialogs, scripted: they answer with `answer` (a file's path and title, or a folder)
-// or fail with `error`, and write down what they were asked, with flags and whether the owner was
-// `owner`.
+// or fail with `error`, and write down what they were asked, and whether the window owned them.
 struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
 {
     bool getOpenFileName(OpenFileName& ofn) override
     {
         asked = ofn.title + '|' + ofn.defaultExt + '|' + ofn.filter + '|' + upToNul(ofn.file) + '|' +
-                std::to_string(ofn.file.size()) + '|' + std::to_string(ofn.flags) + '|' +
-                (ofn.owner == owner ? "window" : "other");
+                std::to_string(ofn.file.size()) + '|' + std::to_string(ofn.flags) + ownedBy(ofn.owner);
         if (answer)
             std::tie(ofn.file, ofn.fileTitle) = std::pair(answer->path, answer->displayName);
         return answer.has_value();
@@ -49,8 +31,7 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
     {
         if (error)
             throw RecoverError(static_cast<int>(error), "Denied");
-        asked =
-            info.title + '|' + std::to_string(info.flags) + '|' + (info.owner == owner ? "window" : "other");
+        asked = info.title + '|' + std::to_string(info.flags) + ownedBy(info.owner);
         info.callback(1, kBffmInitialized, 0, {});
         info.displayName = answer ? answer->displayName : "";
         return answer;
@@ -66,6 +47,7 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
         asked += '|' + std::to_string(message) + ' ' + std::to_string(wParam) + ' ' +
                  (item ? '<' + item->displayName + '>' : std::get<std::string>(p));
     }
+    std::string ownedBy(std::uintptr_t by) const { return by == owner ? "|window" : "|other"; }
 
     std::optional<ShellItem> answer;
     std::uint32_t error = 0;
@@ -73,7 +55,7 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
     std::string asked;
 };
 
-// One data row "row" per entry of a table of tuples whose first element is the row's name.
+// One data row "row" per entry of a table whose entries start with the row's name.
 template <typename Row, std::size_t N> void tableRows(const Row (&table)[N])
 {
     QTest::addColumn<int>("row");
@@ -81,21 +63,17 @@ template <typename Row, std::size_t N> void tableRows(const Row (&table)[N])
         QTest::newRow(std::get<0>(table[i])) << static_cast<int>(i);
 }
 
+// clang-format off
 // In tab order: name, class, caption.
-const std::tuple<const char*, const char*, const char*> kControls[] = {
-    {"txtInFilePath", "QLineEdit", ""},
-    {"cmdSelectInTab", "QPushButton", ""},
-    {"txtOutFolder", "QLineEdit", ""},
-    {"Command1", "QPushButton", ""},
-    {"chkRestoreAll", "QCheckBox", "Restore/Fix All Records and Objects"},
-    {"cmdRecover", "QPushButton", "Recover..."},
-    {"txtLog", "QPlainTextEdit", ""},
-    {"Label1", "QLabel", "   Input Table to Recover"},
-    {"Label2", "QLabel", "   Output Folder for Recovered Tables..."},
-};
+const char* const kControls[][3] = {
+    {"txtInFilePath", "QLineEdit", ""}, {"cmdSelectInTab", "QPushButton", ""}, {"txtOutFolder", "QLineEdit", ""},
+    {"Command1", "QPushButton", ""}, {"chkRestoreAll", "QCheckBox", "Restore/Fix All Records and Objects"},
+    {"cmdRecover", "QPushButton", "Recover..."}, {"txtLog", "QPlainTextEdit", ""},
+    {"Label1", "QLabel", "   Input Table to Recover"}, {"Label2", "QLabel", "   Output Folder for Recovered Tables..."}};
 
 const char* const kOk = "*** Ends by OK at T";
 const char* const kError = "*** ends by ERROR at T";
+const char* const kWrongFolder = "Wrong Output Folder for result TAB files was selected.";
 // name, status bytes, option, output folder ("@": this test's folder); rows the pane reports restored
 // (-1: no such line), verdict (none: the output folder is wrong).
 const std::tuple<const char*, const char*, Qt::CheckState, const char*, int, const char*> kRuns[] = {
@@ -104,44 +82,30 @@ const std::tuple<const char*, const char*, Qt::CheckState, const char*, int, con
     {"nothing deleted", "  ", Qt::Unchecked, "@/out", -1, kError},
     {"greyed option counts as off", "  ", Qt::PartiallyChecked, "@/out", -1, kError},
     {"option on", "  ", Qt::Checked, "@/out", 0, kOk},
-    {"missing output folder", "*", Qt::Unchecked, "@/gone", -1, nullptr},
-};
+    {"missing output folder", "*", Qt::Unchecked, "@/gone", -1, nullptr}};
 
-const char* const kFile = "cmdSelectInTab";
-const char* const kFolder = "Command1";
 const char* const kNoFile = "Input TAB file was not selected.";
-const char* const kNoFolder = "Output Folder for result TAB files was not selected.";
-const char* const kWrongFolder = "Wrong Output Folder for result TAB files was selected.";
-const char* const kTooSmall =
-    "Filename buffer is too small for the selected files.\r\n(error 20476 in CommonDlg.ShowOpen)";
-const char* const kFailed = "Unexpected error.\r\n(error 65535 in CommonDlg.ShowOpen)";
-const char* const kDenied = "Denied\r\n(error 70 in ShellBrowse.BrowseForFolder)";
-const ShellItem kChosen{"@/out", "out"};
-// name, chooser button, text in its box, the dialog's answer ("@": this test's folder) or error; text
-// in the box afterwards, message shown.
-const std::tuple<const char*, const char*, const char*, std::optional<ShellItem>, int, const char*,
-                 const char*>
-    kChoices[] = {
-        {"file cancelled", kFile, "/old.TAB", {}, 0, "/old.TAB", kNoFile},
-        {"file cancelled, empty box", kFile, "", {}, 0, "", kNoFile},
-        {"file chosen", kFile, "/old.TAB", ShellItem{"/maps/a.TAB", "a.TAB"}, 0, "/maps/a.TAB", ""},
-        {"file name too long", kFile, "/old.TAB", {}, 0x3003, "/old.TAB", kTooSmall},
-        {"file dialog fails", kFile, "", {}, 0xFFFF, "", kFailed},
-        {"folder cancelled", kFolder, "/old", {}, 0, "/old", kNoFolder},
-        {"folder chosen", kFolder, "", kChosen, 0, "@/out", ""},
-        {"virtual folder", kFolder, "/old", ShellItem{"", "Net"}, 0, "<Net>", kWrongFolder},
-        {"missing folder", kFolder, "", ShellItem{"@/gone", "gone"}, 0, "@/gone", kWrongFolder},
-        {"browser fails", kFolder, "/old", {}, 70, "/old", kDenied},
-};
+// name, file chooser (or folder chooser), text in its box, the dialog's answer ("@": this test's
+// folder) or error; text in the box afterwards, message shown.
+const std::tuple<const char*, bool, const char*, std::optional<ShellItem>, int, const char*, const char*> kChoices[] = {
+    {"file cancelled", true, "/old.TAB", {}, 0, "/old.TAB", kNoFile},
+    {"file cancelled, empty box", true, "", {}, 0, "", kNoFile},
+    {"file chosen", true, "/old.TAB", ShellItem{"/maps/a.TAB", "a.TAB"}, 0, "/maps/a.TAB", ""},
+    {"file name too long", true, "/old.TAB", {}, 0x3003, "/old.TAB",
+     "Filename buffer is too small for the selected files.\r\n(error 20476 in CommonDlg.ShowOpen)"},
+    {"file dialog fails", true, "", {}, 0xFFFF, "", "Unexpected error.\r\n(error 65535 in CommonDlg.ShowOpen)"},
+    {"folder cancelled", false, "/old", {}, 0, "/old", "Output Folder for result TAB files was not selected."},
+    {"folder chosen", false, "", ShellItem{"@/out", "out"}, 0, "@/out", ""},
+    {"virtual folder", false, "/old", ShellItem{"", "Net"}, 0, "<Net>", kWrongFolder},
+    {"missing folder", false, "", ShellItem{"@/gone", "gone"}, 0, "@/gone", kWrongFolder},
+    {"browser fails", false, "/old", {}, 70, "/old", "Denied\r\n(error 70 in ShellBrowse.BrowseForFolder)"}};
 
 // name, README.TXT present, control with the focus, keys held with F1.
 const std::tuple<const char*, bool, const char*, Qt::KeyboardModifiers> kHelpKeys[] = {
     {"in the path box", true, "txtInFilePath", Qt::NoModifier},
     {"on Recover with Ctrl+Alt", true, "cmdRecover", Qt::ControlModifier | Qt::AltModifier},
-    {"no help file", false, "txtLog", Qt::ShiftModifier},
-};
-
-} // namespace
+    {"no help file", false, "txtLog", Qt::ShiftModifier}};
+// clang-format on
 
 class MainWindowTest : public QObject
 {
@@ -152,29 +116,21 @@ class MainWindowTest : public QObject
         return m_form->findChild<T*>(QString::fromLatin1(name));
     }
     QString own(QString path) const { return path.replace(u'@', QString::fromStdString(m_dir.string())); }
-    QString paneText() const
-    {
-        return control<QPlainTextEdit>("txtLog")->toPlainText().replace(own("@"), "@");
-    }
     QColor paneColour() const { return control<QWidget>("txtLog")->palette().color(QPalette::Base); }
     void click(const char* name) { QTest::mouseClick(control<QWidget>(name), Qt::LeftButton); }
 
-    fs::path m_tmp, m_dir; // TMPDIR of the runs, this test's files
+    std::filesystem::path m_tmp, m_dir; // TMPDIR of the runs (their working copies), this test's files
     std::unique_ptr<Form1> m_form;
     ScriptedDialogs m_dialogs;
     QStringList m_messages;
 
   private slots:
-    void initTestCase()
-    {
-        m_tmp = test::makeTempDir(); // the runs' working copies stay in this test's folders
-        qputenv("TMPDIR", QByteArray::fromStdString(m_tmp.string()));
-    }
+    void initTestCase() { qputenv("TMPDIR", (m_tmp = test::makeTempDir()).c_str()); }
     void cleanupTestCase() { test::removeTree(m_tmp); }
     void init()
     {
         m_dir = test::makeTempDir();
-        fs::create_directory(m_dir / "out");
+        std::filesystem::create_directory(m_dir / "out");
         m_dialogs = {};
         m_messages.clear();
         m_form = std::make_unique<Form1>();
@@ -212,8 +168,8 @@ class MainWindowTest : public QObject
     {
         QFETCH(int, row);
         const auto& [name, statusBytes, option, out, restored, verdict] = kRuns[row];
-        const std::string input = test::writeSimpleTable(m_dir, "roads", statusBytes).tabPath;
-        control("txtInFilePath")->setText(QString::fromStdString(input));
+        control("txtInFilePath")
+            ->setText(QString::fromStdString(test::writeSimpleTable(m_dir, "roads", statusBytes).tabPath));
         control("txtOutFolder")->setText(own(out));
         control<QCheckBox>("chkRestoreAll")->setTristate(option == Qt::PartiallyChecked);
         control<QCheckBox>("chkRestoreAll")->setCheckState(option);
@@ -222,26 +178,27 @@ class MainWindowTest : public QObject
         QTimer::singleShot(0, [&] { duringRun = paneColour(); });
         click("cmdRecover");
 
-        QStringList expected{"<<< T@/roads.TAB*** "};
-        if (restored >= 0)
-            expected << QString(
-                            " +!+ %1 deleteted Attributes were restored to file '@/out/roads_DAT.TAB' +!+")
-                            .arg(restored);
-        if (verdict)
-            expected << verdict;
-        const QString date = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat) + u' ';
-        const QString text = paneText().replace(date, "");
+        // The pane's text with this test's folder as "@", without the date, its main lines' times as "T".
+        const QString text =
+            control<QPlainTextEdit>("txtLog")
+                ->toPlainText()
+                .replace(own("@"), "@")
+                .replace(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat) + u' ', "");
         QStringList lines = text.split(u'\n').filter(QRegularExpression("^(<<<|>>>|\\*\\*\\*| \\+!\\+) "));
-        QCOMPARE(lines.replaceInStrings(QRegularExpression("\\d+:\\d\\d:\\d\\d"), "T"),
-                 expected << ">>> T@/roads.TAB*** ");
+        const QString restoredLine =
+            QString(" +!+ %1 deleteted Attributes were restored to file '@/out/roads_DAT.TAB' +!+|")
+                .arg(restored);
+        QCOMPARE(lines.replaceInStrings(QRegularExpression("\\d+:\\d\\d:\\d\\d"), "T").join(u'|'),
+                 "<<< T@/roads.TAB*** |" + (restored >= 0 ? restoredLine : "") +
+                     (verdict ? QString(verdict) + u'|' : "") + ">>> T@/roads.TAB*** ");
         QVERIFY(text.startsWith("<<< "));
         QVERIFY(text.endsWith(
             "\n  Они станут видны только после принудительной замены стиля оформления.\n\n\n\n"));
         QVERIFY(control<QPlainTextEdit>("txtLog")->textCursor().atEnd());
         QCOMPARE(m_messages, verdict ? QStringList()
                                      : QStringList{QString(kWrongFolder) +
-                                                   "\r\nRecoverd files were in %TMP% folder, but can't copy "
-                                                   "result to defined output Folder."});
+                                                   "\r\nRecoverd files were in %TMP% folder, but "
+                                                   "can't copy result to defined output Folder."});
         QCOMPARE(duringRun, QColor(0, 255, 240));
         QCOMPARE(paneColour(), QColor(255, 255, 240));
     }
@@ -250,24 +207,22 @@ class MainWindowTest : public QObject
     void chooser()
     {
         QFETCH(int, row);
-        const auto& [name, button, before, answer, error, after, message] = kChoices[row];
-        const char* box = button == kFile ? "txtInFilePath" : "txtOutFolder";
-        m_dialogs.answer = answer;
-        if (answer)
+        const auto& [name, file, before, answer, error, after, message] = kChoices[row];
+        const char* box = file ? "txtInFilePath" : "txtOutFolder";
+        if ((m_dialogs.answer = answer))
             m_dialogs.answer->path = own(QString::fromStdString(answer->path)).toStdString();
         m_dialogs.error = error;
         control(box)->setText(before);
-        click(button);
+        click(file ? "cmdSelectInTab" : "Command1");
         QCOMPARE(control(box)->text(), own(after));
         QCOMPARE(m_messages.join(u'|'), message);
-        if (button == kFile)
-            QCOMPARE(m_dialogs.asked,
-                     "Select input TAB file|TAB|MapInfo TAB-file\0*.TAB\0All files\0*.*\0|"s + before +
-                         "|4096|528388|window");
-        else if (!error)
-            QCOMPARE(m_dialogs.asked,
-                     "Select Folder where result of recover will be saved...|81|window|1126 "s +
-                         (*before ? "1 "s + before : "0 <PC>"));
+        if (file || !error)
+            QCOMPARE(QByteArray::fromStdString(m_dialogs.asked),
+                     QByteArray::fromStdString(
+                         file ? "Select input TAB file|TAB|MapInfo TAB-file\0*.TAB\0All files\0*.*\0|"s +
+                                    before + "|4096|528388|window"
+                              : "Select Folder where result of recover will be saved...|81|window|1126 "s +
+                                    (*before ? "1 "s + before : "0 <PC>")));
     }
 
     void helpKey_data() { tableRows(kHelpKeys); }
@@ -277,7 +232,7 @@ class MainWindowTest : public QObject
         const auto& [name, helpFile, focus, modifiers] = kHelpKeys[row];
         const QString help = QString::fromStdString((m_dir / "README.TXT").string());
         if (helpFile)
-            std::ofstream(help.toStdString()) << "help";
+            test::writeText(help.toStdString(), "help");
         QTextBrowser desktop; // stands in for the desktop's handler of files, so nothing opens for real
         QDesktopServices::setUrlHandler("file", &desktop, "setSource");
         QTest::keyClick(control<QWidget>(focus), Qt::Key_F1, modifiers);
