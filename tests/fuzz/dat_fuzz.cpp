@@ -1,4 +1,5 @@
 // Arbitrary .DAT bytes through the deleted-row count and the attribute recovery.
+#include "base/byte_order.h"
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "fuzz/fuzz_support.h"
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The result's header describes exactly the bytes that were written.
     const test::Bytes h = test::readBytes(folder + "/t#R_DAT.DAT");
     if (h.size() < 12 ||
-        test::getLE16(h, 8) + std::uint64_t{test::getLE32(h, 4)} * test::getLE16(h, 10) + 1 != h.size())
+        readLE16(h, 8) + std::uint64_t{readLE32(h, 4)} * readLE16(h, 10) + 1 != h.size())
         fuzz::fail("result .DAT size does not match its header");
     return 0;
 }
