@@ -39,6 +39,9 @@ for n, f in enumerate(faults, 1):
         continue
     tried += 1
     path = pathlib.Path(f["file"])
+    if not path.is_file():
+        print(f"{n:3} STALE     {f['name']} ({path} does not exist)", flush=True)
+        continue
     original = path.read_bytes()
     text = original.decode("utf-8")
     if text.count(f["from"]) != 1:

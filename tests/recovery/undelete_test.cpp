@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "io/paths.h"
 #include "map/map_layout.h"
 #include "recovery/run.h"
 #include "support/map_builder.h"
@@ -40,7 +41,7 @@ TEST_P(UndeleteTest, WritesTheTableAsItWasBeforeTheDeletions)
         fs::create_directories(dir() / sub);
     test::ScopedTempFolder tmp(dir() / "tmp");
     const auto in = [&](const char* ext) { return dir() / test::u8path("in/t 'ü'." + std::string(ext)); };
-    const std::string out = path("out/t 'ü'_undeleted.");
+    const std::string out = joinPath(path("out"), "t 'ü'_undeleted.");
     const auto result = [&](const char* ext) { return test::u8path(out + ext); };
     test::TabTextBuilder().indexedField("NAME Char (8)", 1).write(in("TAB"));
     test::DatBuilder().field("NAME", 8).rows(c.statuses).write(in("DAT"));
