@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/recover_error.h"
 #include "map/map_recover.h"
+#include "map/map_result_files.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
 #include "support/temp_dir.h"
@@ -30,6 +32,34 @@ TEST_F(MapRecoverTest, HeaderCountsEachClass)
     EXPECT_EQ((std::vector<std::uint32_t>{test::getLE32(map, 316), test::getLE32(map, 320), test::getLE32(map, 324),
                                           test::getLE32(map, 328)}),
               (std::vector<std::uint32_t>{1, 2, 3, 1}));
+}
+
+// The result .DAT's header comes from a dump kept in the program; a damaged dump is the program's
+// own fault (99999), a bad digit an invalid call.
+TEST(MapResultFiles, BrokenDumps)
+{
+    const std::string dump(MapDatTemplate);
+    const std::pair<std::string, int> cases[] = {
+        {"03 2A 1A", kErrProgramData}, // no colon
+        {dump.substr(0, dump.find("1A    ")) + "1B", kErrProgramData},
+        {"", kErrProgramData},
+        {"0000000000: 0D 1A", kErrProgramData}, // no closing row
+        {"0000000000: 0G 2A 1A", kErrInvalidCall}};
+    for (const auto& [text, number] : cases) {
+        std::vector<std::byte> header, closing;
+        try {
+            doDAT_for_MAP_title(text, header, closing);
+            ADD_FAILURE() << "no error: " << text;
+        } catch (const RecoverError& e) {
+            EXPECT_EQ(e.number(), number) << text;
+        }
+    }
+    // The closing part starts at the last byte 2A; "A2 A1" holds the digits 2A across two bytes.
+    std::vector<std::byte> header, closing;
+    doDAT_for_MAP_title("0000000000: 2A 11 A2 A1 1A", header, closing);
+    EXPECT_TRUE(header.empty());
+    EXPECT_EQ(closing, hexToBytes("2A11A2A11A"));
+    EXPECT_EQ(hexToBytes("0d2AF"), (test::Bytes{std::byte{0x0D}, std::byte{0x2A}})); // a last odd digit is dropped
 }
 
 } // namespace

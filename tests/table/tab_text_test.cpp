@@ -87,5 +87,21 @@ TEST(TabText, MixedEndingsAndBlanks)
     EXPECT_EQ(nextNonBlankLine(0, {"", "   ", "\t"}), 2); // only spaces are blanks
 }
 
+// A count with a fraction or an exponent is rounded to the nearest integer, a half to the even one.
+TEST(TabText, NumericCounts)
+{
+    const std::pair<const char*, int> counts[] = {{"1.5", 2}, {"2.5", 2}, {"0.25e1", 2}, {"15E-1", 2}, {"3e0", 3},
+                                                  {"0.4", 0}, {"0.6", 1},  {"1e+0", 1},    {"1e", -1},   {"1.2.3", -1},
+                                                  {"e1", -1}, {"-1", -1}};
+    const Lines three{" A ;", " B ;", " C ;"};
+    for (const auto& [count, n] : counts) {
+        const std::string in = join(def("Fields " + std::string(count), three), "\r\n");
+        const std::string out = makeDatResultTabText(in);
+        EXPECT_EQ(out.find("Fields " + std::to_string(n + 2) + "\r\n") != std::string::npos, n >= 0) << count;
+        EXPECT_EQ(out.empty(), n < 0) << count;
+    }
+    EXPECT_THROW(makeDatResultTabText(join(def("Fields 1e10", three), "\r\n")), RecoverError);
+}
+
 } // namespace
 } // namespace tabrescue
