@@ -65,8 +65,8 @@ using C = CountCase;
 
 class MapWalkTest : public test::TempDirTest, public ::testing::WithParamInterface<CountCase> {};
 
-// The count finds the deleted objects and leaves the file as it is; the walk, whatever its chunk
-// size, meets the same records and copies the file with the visitor's changes, also when it fails.
+// The count finds the deleted objects, the file unchanged; the walk, whatever its chunk size, meets the
+// same records and copies the file with the visitor's changes, also when it fails.
 TEST_P(MapWalkTest, CountsAndCopies)
 {
     const CountCase& c = GetParam();
@@ -101,9 +101,8 @@ TEST_P(MapWalkTest, CountsAndCopies)
 }
 
 const std::string kError = "+++ mapinfoRecoverTable::getDelMAPcount()+++ ";
-const std::string kDamaged =
-    "!!! Damaged 'ODBlock' at offset: 00001024 objects run past the end of the block; "
-    "the rest of it is ignored.";
+const std::string kDamaged = "!!! Damaged 'ODBlock' at offset: 00001024 objects run past the end of the "
+                             "block; the rest of it is ignored.";
 const MapObject kRegion = MapObject::of(0x0E, 0x40000007), kPoint = MapObject::of(0x01, 1);
 const MapObject kDeletedPoint = MapObject::of(0x01, 0x40000001);
 const std::vector<MapObject> kTwelveRegions(12, kRegion); // 492 bytes: the whole record area
@@ -135,8 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Files, MapWalkTest, ::testing::Values(
     C{"RecordCrossingTheBlockEnd",
       MapBuilder().objectBlock(std::vector(10, MapObject::of(0x11, 2)), 530).objectBlock({kPoint}), 0,
       run(1044, 9, 53) + " 1556", {kDamaged}},
-    // Not even an unknown type byte is looked at when its header crosses the block's end: NoGeometry
-    // records at 20, 25, ... 505, then 0x1D at 510, and used claims up to 520.
+    // A header across the block's end is not looked at: NoGeometry at 20, 25, ... 505, 0x1D at 510, used 520.
     C{"HeaderAcrossBlockEnd",
       MapBuilder().block(0x02, test::leBytes(511, {{1, 2, {500}}, {509, 1, {0x1D}}})).objectBlock({kPoint}),
       0, run(1044, 98, 5) + " 1556", {kDamaged}},
@@ -171,12 +169,10 @@ TEST_F(MapWalkTest, ListingMissingAndTooLargeFile)
     EXPECT_EQ(cap.lines(), (Lines{"File '" + path("none.MAP") + "' was not  found.", kError + "6 Overflow"}));
 }
 
-// An overflowing used count fails the recovery, yet the files beside the working copy hold
-// everything written before it and the result .MAP is a whole copy, as copy-then-patch leaves it.
+// An overflowing used count fails the recovery; the files hold all written before it, the .MAP a whole copy.
 TEST_F(MapWalkTest, OverflowLeavesFilesAsFarAsWritten)
 {
-    const MapBuilder map =
-        MapBuilder().objectBlock({MapObject::of(0x01, 0x40000003)}).objectBlock({kPoint}, 32748);
+    const auto map = MapBuilder().objectBlock({MapObject::of(0x01, 0x40000003)}).objectBlock({kPoint}, 32748);
     map.write(path("~w.MAP"));
     for (const char* other : {"~w.TAB", "~w.ID"}) // a .MAP needs its .ID to count
         test::writeText(path(other), "");

@@ -11,13 +11,11 @@ using namespace tabrescue;
 using namespace std::literals;
 
 // The platform's dialogs, scripted: they answer with `answer` (a file's path and title, or a folder)
-// or fail with `error`, and write down what they were asked, and whether the window owned them.
+// or fail with `error`; the folder browser writes down what it was asked, and whether the window owned it.
 struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
 {
     bool getOpenFileName(OpenFileName& ofn) override
     {
-        asked = ofn.title + '|' + ofn.defaultExt + '|' + ofn.filter + '|' + upToNul(ofn.file) + '|' +
-                std::to_string(ofn.file.size()) + '|' + std::to_string(ofn.flags) + ownedBy(ofn.owner);
         if (answer)
             std::tie(ofn.file, ofn.fileTitle) = std::pair(answer->path, answer->displayName);
         return answer.has_value();
@@ -216,13 +214,9 @@ class MainWindowTest : public QObject
         click(file ? "cmdSelectInTab" : "Command1");
         QCOMPARE(control(box)->text(), own(after));
         QCOMPARE(m_messages.join(u'|'), message);
-        if (file || !error)
-            QCOMPARE(QByteArray::fromStdString(m_dialogs.asked),
-                     QByteArray::fromStdString(
-                         file ? "Select input TAB file|TAB|MapInfo TAB-file\0*.TAB\0All files\0*.*\0|"s +
-                                    before + "|4096|528388|window"
-                              : "Select Folder where result of recover will be saved...|81|window|1126 "s +
-                                    (*before ? "1 "s + before : "0 <PC>")));
+        if (!file && !error)
+            QCOMPARE(m_dialogs.asked, "Select Folder where result of recover will be saved...|81|window|1126 "s +
+                                          (*before ? "1 "s + before : "0 <PC>"));
     }
 
     void helpKey_data() { tableRows(kHelpKeys); }

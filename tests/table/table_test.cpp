@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "base/recover_error.h"
 #include "io/file_system.h"
-#include "io/platform.h"
 #include "io/paths.h"
+#include "io/platform.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
 #include "support/temp_dir.h"
+#include "table/tab_text.h"
 #include "table/working_copy.h"
 
 namespace tabrescue {
@@ -89,6 +91,87 @@ TEST_F(WorkingCopyTest, ShortCopyIsNoCopy)
         "Error in coping file '" + path("roads.DAT") + "' to file '" + path("out.DAT") + "'."};
     EXPECT_EQ(cap.lines(), lines);
     EXPECT_FALSE(fs::exists(dir() / "out.DAT"));
+}
+
+using Lines = std::vector<std::string>;
+
+// Every line followed by eol, as written tables end.
+std::string join(const Lines& lines, const std::string& eol)
+{
+    std::string t;
+    for (const auto& l : lines)
+        t += l + eol;
+    return t;
+}
+
+Lines def(const std::string& countLine, const Lines& rest)
+{
+    Lines l{"!table", "!version 300", "", "Definition Table", "  Type NATIVE", countLine};
+    l.insert(l.end(), rest.begin(), rest.end());
+    return l;
+}
+
+// Each case runs as a CR LF text and as an LF text; `out` empty means "not recognised", and an
+// error number means the rewrite throws it.
+struct RewriteCase
+{
+    const char* name;
+    std::string (*rewrite)(std::string_view);
+    Lines in, out;
+    int error = 0;
+    friend void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
+};
+
+using RewriteTest = ::testing::TestWithParam<RewriteCase>;
+
+TEST_P(RewriteTest, KeepsEveryOtherByte)
+{
+    const auto& c = GetParam();
+    for (const std::string eol : {"\r\n", "\n"}) {
+        try {
+            EXPECT_EQ(c.rewrite(join(c.in, eol)), c.out.empty() ? "" : join(c.out, eol)) << eol.size();
+            EXPECT_EQ(c.error, 0);
+        } catch (const RecoverError& e) {
+            EXPECT_EQ(e.number(), c.error);
+        }
+    }
+}
+
+const Lines kTwo{"    ID Integer ;", "    Name Char (20) ;"};
+const Lines kNoType{"!table", "Definition Table", "Fields 0"};
+const std::string kRowId = "RowId_old Integer ;", kStatus = "rec_status Char (1) ;";
+
+INSTANTIATE_TEST_SUITE_P(
+    Definitions, RewriteTest,
+    ::testing::Values(
+        RewriteCase{"IndexDropped", removeTabIndexes,
+                    def("Fields 2", {"  Nm Char (20) Index 1 ;", " B  Char ;"}),
+                    def("Fields 2", {"  Nm Char(20) ;", " B  Char ;"})},
+        RewriteCase{"Capitals", removeTabIndexes,
+                    {"!TABLE", "DEFINITION TABLE", "  t", "FIELDS 1", "", " S  Decimal ( 12 , 3 ) INDEX 2 ;"},
+                    {"!TABLE", "DEFINITION TABLE", "  t", "FIELDS 1", "", " S Decimal(12,3) ;"}},
+        RewriteCase{"FieldLineMissing", removeTabIndexes, def("  Fields 3", kTwo), {}},
+        // the type line after the definition line is not searched for the count
+        RewriteCase{"CountAfterDefinition", removeTabIndexes, kNoType, {}},
+        RewriteCase{"CountAfterDefinitionAdded", makeDatResultTabText, kNoType,
+                    {"!table", "Definition Table", "Fields 2", kRowId, kStatus}},
+        RewriteCase{"FieldsZero", makeDatResultTabText, def("  Fields 0 ", {"", "begin_metadata"}),
+                    def("  Fields 2", {"  " + kRowId, "  " + kStatus, "", "begin_metadata"})},
+        RewriteCase{"BlankLinesStay", makeDatResultTabText, def("  Fields 2", {"", " A ;", "", "  B ;", ""}),
+                    def("  Fields 4", {"", " A ;", "", "  B ;", "  " + kRowId, "  " + kStatus, ""})},
+        RewriteCase{"FieldLinesMissing", makeDatResultTabText, def("Fields 3", kTwo), {}, kErrIndexRange},
+        RewriteCase{"CountTooLarge", makeDatResultTabText, def("Fields 2147483647", kTwo), {}, kErrOverflow},
+        RewriteCase{"CountNotNumeric", makeDatResultTabText, def("  Fields 2x", kTwo), {}}),
+    [](const auto& l_info) { return std::string(l_info.param.name); });
+
+TEST(TabText, MixedEndingsAndBlanks)
+{
+    // The last line has no ending: it takes the one above, and the added lines follow suit.
+    EXPECT_EQ(makeDatResultTabText("!table\nDefinition Table\r\n Type\n Fields 1\r\n  A ;"),
+              "!table\nDefinition Table\r\n Type\n Fields 3\r\n  A ;\r\n  " + kRowId + "\r\n  " + kStatus);
+    // a lone CR joins lines
+    EXPECT_EQ(removeTabIndexes("!table\r\rDefinition Table\r\n Type\r\n Fields 0\r\n"), "");
+    EXPECT_EQ(nextNonBlankLine(0, {"", "   ", "\t"}), 2); // only spaces are blanks
 }
 
 } // namespace
