@@ -4,7 +4,6 @@
 #include "dat/dat_recover.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {

@@ -7,7 +7,6 @@
 #include "io/file_system.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {

@@ -11,7 +11,6 @@
 #include "io/paths.h"
 #include "io/platform.h"
 #include "support/files.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {

@@ -12,7 +12,6 @@
 #include "map/map_spatial_index.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue::map {
 namespace {

@@ -6,7 +6,6 @@
 #include "choosers/common_dlg.h"
 #include "choosers/qt_dialogs.h"
 #include "support/files.h"
-#include "support/temp_dir.h"
 
 using namespace tabrescue;
 using namespace std::literals;

@@ -5,7 +5,6 @@
 #include "app/main_window.h"
 #include "base/recover_error.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 
 using namespace tabrescue;
 using namespace std::literals;

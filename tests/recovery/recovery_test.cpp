@@ -9,10 +9,8 @@
 #include "io/platform.h"
 #include "map/map_layout.h"
 #include "recovery/run.h"
-#include "support/files.h"
 #include "support/map_builder.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 #include "support/test_frontend.h"
 
 namespace tabrescue {

@@ -6,7 +6,6 @@
 #include "io/platform.h"
 #include "support/log_capture.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 #include "table/tab_text.h"
 #include "table/working_copy.h"
 
