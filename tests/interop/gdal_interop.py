@@ -85,8 +85,7 @@ def filter_mismatches(path, features, count, seed):
     return figures
 
 
-def path_of(points):
-    return "(" + ", ".join("%r %r" % p for p in points) + ")"
+path_of = lambda points: "(" + ", ".join("%r %r" % p for p in points) + ")"
 
 
 def ring(cx, cy, r, n):
@@ -151,8 +150,7 @@ def make_case(case, folder):
                               ["ENCODING=%s" % case.encoding] * bool(case.encoding)))
 
 
-def snapshot(folder):
-    return {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)} if os.path.isdir(folder) else {}
+snapshot = lambda folder: {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)} if os.path.isdir(folder) else {}
 
 
 def check_run(expect, case, tabrescue, tab, out, restore_all, truth, objects):
@@ -221,12 +219,10 @@ RECORDS = {0x00: (5, None, 0), 0x01: (10, 1, 5), 0x02: (14, 1, 5), 0x04: (14, 2,
            0x11: (53, 2, 36), 0x25: (36, 0, 19), 0x26: (40, 0, 23), 0x28: (22, 1, 17), 0x29: (26, 1, 17)}
 
 
-def num(m, at, fmt="<i"):
-    return struct.unpack_from(fmt, m, at)[0]
+num = lambda m, at, fmt="<i": struct.unpack_from(fmt, m, at)[0]
 
 
-def unite(a, b):
-    return a or b if a is None or b is None else (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+unite = lambda a, b: a or b if a is None or b is None else (*map(min, a[:2], b[:2]), *map(max, a[2:], b[2:]))
 
 
 def block_boxes(m, wrong_rule=False):

@@ -9,9 +9,9 @@
 #include "io/platform.h"
 #include "map/map_layout.h"
 #include "recovery/run.h"
+#include "support/log_capture.h"
 #include "support/map_builder.h"
 #include "support/table_builders.h"
-#include "support/test_frontend.h"
 
 namespace tabrescue {
 namespace {
