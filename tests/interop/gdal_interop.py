@@ -242,8 +242,7 @@ def block_boxes(m, wrong_rule=False):
                 pts = [(sat(base[0] + num(m, rec + at + 4 * k, "<h")), sat(base[1] + num(m, rec + at + 4 * k + 2, "<h")))
                        for k in range(points or 2)]
             if points is not None:
-                boxes[off] = unite(boxes.get(off), (min(p[0] for p in pts), min(p[1] for p in pts),
-                                                    max(p[0] for p in pts), max(p[1] for p in pts)))
+                boxes[off] = unite(boxes.get(off), (min(xs := [p[0] for p in pts]), min(ys := [p[1] for p in pts]), max(xs), max(ys)))
             rec += length
     return boxes
 
@@ -258,8 +257,7 @@ def index_entries(m):
         if off % 512 or off + 512 > len(m) or num(m, off, "<H") != 1 or not 1 <= n <= 25 or any(m[off + 4 + 20 * n:off + 512]):
             raise ValueError("no well-formed index block at %d (level %d)" % (off, level))
         for e in range(off + 4, off + 4 + 20 * n, 20):
-            box, child, leaf = struct.unpack_from("<4i", m, e), num(m, e + 16, "<I"), level == depth - 1
-            entries.append((e, leaf, box, child))
+            entries.append((e, leaf := level == depth - 1, box := struct.unpack_from("<4i", m, e), child := num(m, e + 16, "<I")))
             if not leaf and visit(child, level + 1) != box:
                 raise ValueError("entry at %d is not the union of its child's" % e)
             total = unite(total, box)
