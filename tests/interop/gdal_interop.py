@@ -88,9 +88,8 @@ def filter_mismatches(path, features, count, seed):
 path_of = lambda points: "(" + ", ".join("%r %r" % p for p in points) + ")"
 
 
-def ring(cx, cy, r, n):
-    return path_of([(cx + r * math.cos(2 * math.pi * k / n), cy + r * math.sin(2 * math.pi * k / n)) for k in range(n)]
-                   + [(cx + r, cy)])
+ring = lambda cx, cy, r, n: path_of([(cx + r * math.cos(2 * math.pi * k / n), cy + r * math.sin(2 * math.pi * k / n))
+                                     for k in range(n)] + [(cx + r, cy)])
 
 
 def mixed(i, x=None, y=None, d=None):

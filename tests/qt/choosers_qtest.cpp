@@ -46,8 +46,7 @@ class ChoosersTest : public QObject
     void init() { m_dir = test::makeTempDir(); }
     void cleanup() { test::removeTree(m_dir); }
 
-    // A typed name comes back as the choice; then the dialog's failures and the chooser's own, with
-    // their numbers and source.
+    // A typed name comes back as the choice; then the failures, the dialog's and the chooser's own.
     void choosers()
     {
         for (const char* name : {"b.tab", "ab.TAB"})

@@ -28,7 +28,7 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
     {
         if (error)
             throw RecoverError(static_cast<int>(error), "Denied");
-        asked = info.title + '|' + std::to_string(info.flags) + ownedBy(info.owner);
+        asked = info.title + '|' + std::to_string(info.flags) + (info.owner == owner ? "|window" : "|other");
         info.callback(1, kBffmInitialized, 0, {});
         info.displayName = answer ? answer->displayName : "";
         return answer;
@@ -44,7 +44,6 @@ struct ScriptedDialogs : FileOpenBackend, FolderBrowserBackend
         asked += '|' + std::to_string(message) + ' ' + std::to_string(wParam) + ' ' +
                  (item ? '<' + item->displayName + '>' : std::get<std::string>(p));
     }
-    std::string ownedBy(std::uintptr_t by) const { return by == owner ? "|window" : "|other"; }
 
     std::optional<ShellItem> answer;
     std::uint32_t error = 0;
@@ -138,11 +137,7 @@ class MainWindowTest : public QObject
         m_dialogs.owner = static_cast<std::uintptr_t>(m_form->winId());
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
-    void cleanup()
-    {
-        m_form.reset();
-        test::removeTree(m_dir);
-    }
+    void cleanup() { m_form.reset(), test::removeTree(m_dir); }
 
     void controlsInTabOrder()
     {
@@ -214,8 +209,8 @@ class MainWindowTest : public QObject
         QCOMPARE(control(box)->text(), own(after));
         QCOMPARE(m_messages.join(u'|'), message);
         if (!file && !error)
-            QCOMPARE(m_dialogs.asked, "Select Folder where result of recover will be saved...|81|window|1126 "s +
-                                          (*before ? "1 "s + before : "0 <PC>"));
+            QCOMPARE(m_dialogs.asked, "Select Folder where result of recover will be saved...|81|window|"s +
+                                          (*before ? "1126 1 "s + before : "1126 0 <PC>"));
     }
 
     void helpKey_data() { tableRows(kHelpKeys); }

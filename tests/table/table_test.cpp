@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "base/recover_error.h"
 #include "io/file_system.h"
 #include "io/paths.h"
@@ -95,12 +97,9 @@ TEST_F(WorkingCopyTest, ShortCopyIsNoCopy)
 using Lines = std::vector<std::string>;
 
 // Every line followed by eol, as written tables end.
-std::string join(const Lines& lines, const std::string& eol)
+std::string join(const Lines& ls, const std::string& eol)
 {
-    std::string t;
-    for (const auto& l : lines)
-        t += l + eol;
-    return t;
+    return std::accumulate(ls.begin(), ls.end(), std::string(), [&](auto t, auto& l) { return t + l + eol; });
 }
 
 Lines def(const std::string& countLine, const Lines& rest)
