@@ -13,7 +13,6 @@
 #include "io/win32_text.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {

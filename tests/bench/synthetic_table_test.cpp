@@ -3,7 +3,6 @@
 #include "dat/dat_count.h"
 #include "map/map_count.h"
 #include "support/files.h"
-#include "support/temp_dir.h"
 #include "synthetic_table.h"
 
 namespace tabrescue {

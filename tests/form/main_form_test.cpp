@@ -7,7 +7,6 @@
 #include "io/file_system.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_builders.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {
@@ -20,10 +19,7 @@ class FakeView : public FormView
     std::string outFolder() override { return out; }
     void setOutFolder(const std::string& path) override { out = path; }
     CheckState restoreAll() override { return option; }
-    void showLog(std::string_view text, bool replaced) override
-    {
-        replaced ? log.assign(text) : log.append(text);
-    }
+    void showLog(std::string_view t, bool replaced) override { replaced ? log.assign(t) : log.append(t); }
     void moveLogCaretToEnd() override { caret = log.size(); }
     void setLogColour(std::uint32_t colour) override { colours.push_back(colour); }
     void processEvents() override {}
@@ -40,16 +36,20 @@ class FakeView : public FormView
     std::vector<std::string> messages;
 };
 
-using FormTest = test::TempDirTest;
-
-TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
+class FormTest : public test::TempDirTest
 {
-    const test::ScopedTempFolder tmp(dir());
-    fileSystem().startNewRun();
+  protected:
+    void SetUp() override { TempDirTest::SetUp(), m_tmp.emplace(dir()), fileSystem().startNewRun(); }
+    void TearDown() override { m_tmp.reset(), TempDirTest::TearDown(); }
+    std::optional<test::ScopedTempFolder> m_tmp;
     FakeView view;
     test::FileOpenScript files;
     test::FolderBrowserScript folders;
-    MainForm form(view, files, folders, "");
+    MainForm form{view, files, folders, ""};
+};
+
+TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
+{
     view.in = test::writeSimpleTable(dir(), "roads", "  ").tabPath;
     view.out = path("");
     view.option = CheckState::Greyed; // not ticked: with nothing deleted the driver has nothing to do
@@ -69,11 +69,6 @@ TEST_F(FormTest, ThePaneTurnsDuringARunAndBackEvenWhenTheRunFails)
 
 TEST_F(FormTest, UndeleteWritesTheTableIntoTheOutputFolder)
 {
-    const test::ScopedTempFolder tmp(dir());
-    FakeView view;
-    test::FileOpenScript files;
-    test::FolderBrowserScript folders;
-    MainForm form(view, files, folders, "");
     view.in = test::writeSimpleTable(dir(), "roads", " *").tabPath;
     view.out = path("");
     form.undelete();

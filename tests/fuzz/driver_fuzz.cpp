@@ -4,7 +4,7 @@
 // (flags >> 6) entries, 0x04 write an .IND, 0x08 no .DAT, 0x10 no .MAP, 0x20 build the listing.
 #include "fuzz/fuzz_support.h"
 #include "recovery/run.h"
-#include "support/test_frontend.h"
+#include "support/log_capture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

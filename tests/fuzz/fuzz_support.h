@@ -6,7 +6,6 @@
 #include "base/run_log.h"
 #include "io/file_system.h"
 #include "support/files.h"
-#include "support/temp_dir.h"
 #include "table/table_files.h"
 
 namespace tabrescue::fuzz {

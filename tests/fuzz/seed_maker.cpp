@@ -26,8 +26,7 @@ int main(int argc, char** argv)
         {"short_header", t(d().rows("* ").headerLength(20))},
         {"huge_claims", t(d().rows("*").recordCount(0xFFFFFFFFu).recordLength(65535))},
         {"trailing", t(d().rows(" *").trailing({std::byte{'*'}, std::byte{' '}}))}};
-    using O = MapObject;
-    using M = MapBuilder;
+    using O = MapObject; using M = MapBuilder;
     const std::vector<O> mixed = {O::of(0x02, 1), O::of(0x05, 0x40000002), O::of(0x07, 3).style(0, 9),
         O::of(0x0E, 0x80000004).style(0, 7), O::of(0x26, 0xC0000007), O::of(0x2F, 9)};
     const O unknown = O::raw(0x1D, 0x40000002, Bytes(4, std::byte{0}));
@@ -58,8 +57,7 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < 14; ++i)
         driver.emplace_back("run" + std::to_string(i), "\x03\x02\x07\x23\x0B\x13\x43"[i % 7] +
                                 tabs[i % 8].second + sep + dats[i % 10].second + sep + maps[i % 9].second);
-    for (const auto& [name, all] :
-         {std::pair{"dat", dats}, {"map", maps}, {"tab_text", tabs}, {"driver", driver}})
+    for (const auto& [name, all] : {std::pair{"dat", dats}, {"map", maps}, {"tab_text", tabs}, {"driver", driver}})
         for (const auto& [file, bytes] : all) {
             std::filesystem::create_directories(out / name);
             writeText(out / name / file, bytes);

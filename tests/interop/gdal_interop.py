@@ -39,9 +39,8 @@ def read_features(path):
 
 
 def write_table(path, fields, rows, deleted, srs=None, options=()):
-    """fields: (name, OFT type, width); rows: (values, WKT or None, style or None); GDAL then deletes the
-    features numbered in `deleted`. Returns GDAL's view of the table before the deletion and, from the
-    .ID and .MAP, row -> (offset, type code) of each row's object."""
+    """fields: (name, OFT type, width); rows: (values, WKT or None, style or None); then GDAL deletes `deleted`.
+    Returns GDAL's view before the deletion and, from the .ID and .MAP, row -> (offset, type code)."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     ds = ogr.GetDriverByName("MapInfo File").CreateDataSource(path)
     layer = ds.CreateLayer(os.path.basename(path)[:-4], srs, ogr.wkbUnknown, list(options))
@@ -51,11 +50,9 @@ def write_table(path, fields, rows, deleted, srs=None, options=()):
         layer.CreateField(field)
     for values, wkt, style in rows:
         f = ogr.Feature(layer.GetLayerDefn())
-        for name, value in values.items():
-            f.SetField(name, value)
+        [f.SetField(name, value) for name, value in values.items()]
         f.SetGeometry(wkt and ogr.CreateGeometryFromWkt(wkt))
-        if style:
-            f.SetStyleString(style)
+        style and f.SetStyleString(style)
         layer.CreateFeature(f)
     ds = None
     written, messages = quietly(read_features, path)
@@ -88,13 +85,11 @@ def filter_mismatches(path, features, count, seed):
     return figures
 
 
-def path_of(points):
-    return "(" + ", ".join("%r %r" % p for p in points) + ")"
+path_of = lambda points: "(" + ", ".join("%r %r" % p for p in points) + ")"
 
 
-def ring(cx, cy, r, n):
-    return path_of([(cx + r * math.cos(2 * math.pi * k / n), cy + r * math.sin(2 * math.pi * k / n)) for k in range(n)]
-                   + [(cx + r, cy)])
+ring = lambda cx, cy, r, n: path_of([(cx + r * math.cos(2 * math.pi * k / n), cy + r * math.sin(2 * math.pi * k / n))
+                                     for k in range(n)] + [(cx + r, cy)])
 
 
 def mixed(i, x=None, y=None, d=None):
@@ -130,22 +125,6 @@ def unclassed(i):
     return "POINT (%r %r)" % (i, i), 'SYMBOL(id:"font-sym-%d",c:#0000ff,s:10pt,f:"MapInfo Symbols")' % (40 + i % 20)
 
 
-def large(i):
-    """Beyond 32,767 points or parts, wide (32-bit coordinates) and small (16-bit), then everyday shapes."""
-    w, h = (5e-7, 0.001) if i % 2 else (0.001, 1)
-    if i < 2:
-        return "POLYGON (%s)" % ", ".join([ring(0, 0, h * 10, 40000)] + [ring(0, 0, 0.001, 8)] * (i % 2)), None
-    if i < 4:
-        return "MULTILINESTRING (%s)" % ", ".join(path_of((k * h * (1 if i % 2 else 50) + j * w, math.sin(j * 0.01) * w * 100)
-                                                          for j in range(36000)) for k in range(2)), None
-    if i < 6:
-        return "MULTILINESTRING (%s)" % ", ".join(path_of([(k * w, 0), (k * w, h)]) for k in range(33000)), None
-    if i < 8:
-        return "MULTIPOLYGON (%s)" % ", ".join("(%s)" % path_of([(k * w, 0), (k * w + w / 2, 0), (k * w, h), (k * w, 0)])
-                                               for k in range(33000)), None
-    return mixed(i)
-
-
 CITIES = ["Москва", "Санкт-Петербург", "Новосибирск", "Екатеринбург", "Казань", "Нижний Новгород", "Челябинск"]
 Case = namedtuple("Case", "name rows geometry deleted encoding field label",
                   defaults=(None, "label", lambda i: "row %d" % i))
@@ -153,10 +132,8 @@ CASES = [  # each name a CMake test; the fuzz seeds take mixed, cyrillic, symbol
     Case("mixed", 330, mixed, sorted({1, 2, 3, 10, 11, 45, 100, 101, 102, 103, 200, 249, 330} | set(range(17, 330, 29)))),
     Case("cyrillic", 140, mixed, [2, 7, 8, 70, 139], "CP1251", "город", lambda i: "%s %d" % (CITIES[i % 7], i)),
     Case("symbols", 60, symbols, [1, 2, 5, 6, 30, 60]),
-    Case("large", 14, large, [1, 4, 6, 8, 11]),
     Case("unclassed", 30, unclassed, [2, 3, 17]),
     Case("attributes_only", 40, mixed, [10, 21, 32]),  # only rows without geometry deleted
-    Case("intact", 50, mixed, []),
     Case("all_deleted", 25, mixed, list(range(1, 26)))]
 
 
@@ -172,8 +149,7 @@ def make_case(case, folder):
                               ["ENCODING=%s" % case.encoding] * bool(case.encoding)))
 
 
-def snapshot(folder):
-    return {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)} if os.path.isdir(folder) else {}
+snapshot = lambda folder: {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)} if os.path.isdir(folder) else {}
 
 
 def check_run(expect, case, tabrescue, tab, out, restore_all, truth, objects):
@@ -185,9 +161,6 @@ def check_run(expect, case, tabrescue, tab, out, restore_all, truth, objects):
     dat_tab, map_tab = (component(os.path.join(out, case.name + kind), "tab") for kind in ("_DAT.tab", "_MAP.tab"))
     deleted, deleted_objects = set(case.deleted), sum(row in case.deleted for row in objects)
     expect(snapshot(os.path.dirname(tab)) == before, "the input folder changed")
-    if not (restore_all or deleted):
-        return expect((proc.returncode, "*** ends by ERROR at " in log, dat_tab, map_tab) == (1, True, None, None),
-                      "a run with nothing to do gave status %d or results; log:\n%s" % (proc.returncode, log))
     moving_geometry = restore_all or deleted_objects > 0
     restored = [(kind, int(n)) for n, kind in re.findall(r" \+!\+ (-?\d+) deleteted (\w+) were restored", log)]
     if not expect(proc.returncode == 0 and "*** Ends by OK at " in log and dat_tab and bool(map_tab) == moving_geometry
@@ -245,12 +218,10 @@ RECORDS = {0x00: (5, None, 0), 0x01: (10, 1, 5), 0x02: (14, 1, 5), 0x04: (14, 2,
            0x11: (53, 2, 36), 0x25: (36, 0, 19), 0x26: (40, 0, 23), 0x28: (22, 1, 17), 0x29: (26, 1, 17)}
 
 
-def num(m, at, fmt="<i"):
-    return struct.unpack_from(fmt, m, at)[0]
+num = lambda m, at, fmt="<i": struct.unpack_from(fmt, m, at)[0]
 
 
-def unite(a, b):
-    return a or b if a is None or b is None else (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+unite = lambda a, b: a or b if a is None or b is None else (*map(min, a[:2], b[:2]), *map(max, a[2:], b[2:]))
 
 
 def block_boxes(m, wrong_rule=False):
@@ -270,8 +241,7 @@ def block_boxes(m, wrong_rule=False):
                 pts = [(sat(base[0] + num(m, rec + at + 4 * k, "<h")), sat(base[1] + num(m, rec + at + 4 * k + 2, "<h")))
                        for k in range(points or 2)]
             if points is not None:
-                boxes[off] = unite(boxes.get(off), (min(p[0] for p in pts), min(p[1] for p in pts),
-                                                    max(p[0] for p in pts), max(p[1] for p in pts)))
+                boxes[off] = unite(boxes.get(off), (min(xs := [p[0] for p in pts]), min(ys := [p[1] for p in pts]), max(xs), max(ys)))
             rec += length
     return boxes
 
@@ -286,8 +256,7 @@ def index_entries(m):
         if off % 512 or off + 512 > len(m) or num(m, off, "<H") != 1 or not 1 <= n <= 25 or any(m[off + 4 + 20 * n:off + 512]):
             raise ValueError("no well-formed index block at %d (level %d)" % (off, level))
         for e in range(off + 4, off + 4 + 20 * n, 20):
-            box, child, leaf = struct.unpack_from("<4i", m, e), num(m, e + 16, "<I"), level == depth - 1
-            entries.append((e, leaf, box, child))
+            entries.append((e, leaf := level == depth - 1, box := struct.unpack_from("<4i", m, e), child := num(m, e + 16, "<I")))
             if not leaf and visit(child, level + 1) != box:
                 raise ValueError("entry at %d is not the union of its child's" % e)
             total = unite(total, box)

@@ -11,7 +11,6 @@
 #include "io/paths.h"
 #include "io/platform.h"
 #include "support/files.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {
@@ -70,8 +69,7 @@ TEST_F(FileSystemTest, FindsNamesWithoutRegardToCaseAndReportsThemAsOnDisk)
     EXPECT_EQ(fsys.absolutePath(path("a/./b/../c.TAB")), test::utf8(dir()) + sep + "a" + sep + "c.TAB");
 }
 
-// Read-only files (Windows: the read-only attribute) are copied, moved, replaced and deleted alike
-// on both systems, also while open for reading.
+// Read-only files (Windows: the attribute) are copied, moved, replaced and deleted, also while open.
 TEST_F(FileSystemTest, CopyMoveDeleteAlsoReadOnlyOrOpenFiles)
 {
     test::writeText(dir() / "ro.TAB", "old");
@@ -107,9 +105,8 @@ TEST_F(FileSystemTest, FailuresAreNumbered)
         EXPECT_EQ(errorOf(call), expected) << what;
 }
 
-// Interrupted (every other call) and short system calls are repeated until done, and a kernel copy
-// the system refuses (every call) falls back to our buffer: the bytes come out the same. copyTo
-// copies [0, length) to the same place; the target's bytes beyond it stay.
+// Interrupted (every other call) and short calls are repeated, a refused kernel copy falls back to our
+// buffer: copyTo puts [0, length) in the same place and the target's bytes beyond it stay.
 TEST_F(FileSystemTest, InterruptedShortAndRefusedCallsChangeNoByte)
 {
     const std::pair<Call, Fault> faults[] = {
@@ -131,8 +128,7 @@ TEST_F(FileSystemTest, InterruptedShortAndRefusedCallsChangeNoByte)
                 const bool pass = call != faulty || (++hits % 2 == 0 && fault.error == EINTR);
                 return pass ? Fault{} : fault;
             });
-            auto in = fsys.openRead(path("in"));
-            auto out = fsys.openReadWrite(path("out"));
+            BinaryFile in = fsys.openRead(path("in")), out = fsys.openReadWrite(path("out"));
             const std::size_t count = std::min(length, sourceSize);
             EXPECT_EQ(in.copyTo(out, length), count);
             out.close();
@@ -145,15 +141,13 @@ TEST_F(FileSystemTest, InterruptedShortAndRefusedCallsChangeNoByte)
     }
 }
 
-// Pieces smaller than, equal to and larger than the buffers, so that reads and appends cross every
-// kind of boundary; every other piece is built in place.
+// Pieces below, at and above the buffers' sizes cross every boundary; every other one built in place.
 TEST_F(FileSystemTest, ChunkReaderAndAppendWriterStreamAcrossBufferBoundaries)
 {
     const std::string data = pattern(100000);
     test::writeText(dir() / "in", data);
     test::writeText(dir() / "out", "kept");
-    auto in = fsys.openRead(path("in"));
-    auto out = fsys.openReadWrite(path("out"));
+    BinaryFile in = fsys.openRead(path("in")), out = fsys.openReadWrite(path("out"));
     ChunkReader reader(in, 4096);
     AppendWriter writer(out, 4, 1000);
     const std::size_t sizes[] = {777, 1000, 1, 4096, 1500, 0, 999};

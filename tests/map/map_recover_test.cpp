@@ -3,9 +3,9 @@
 #include "base/recover_error.h"
 #include "map/map_recover.h"
 #include "map/map_result_files.h"
+#include "support/files.h"
 #include "support/log_capture.h"
 #include "support/map_builder.h"
-#include "support/temp_dir.h"
 
 namespace tabrescue {
 namespace {
