@@ -2,7 +2,7 @@
 """Tables written by GDAL's MapInfo driver, recovered here and read back by GDAL without a message.
 
 round-trip TABRESCUE WORK [CASE ...]   every row and object as GDAL wrote it: recovered, rerun over backups, undeleted
-spatial MAP_RECOVER_TOOL WORK [--wrong-rule]   the spatial index of larger tables, and GDAL's filtered reads
+spatial TABRESCUE WORK [--wrong-rule]   the spatial index of larger tables, and GDAL's filtered reads
 make DIR [CASE ...]   only the round trips' tables
 """
 
@@ -287,7 +287,7 @@ SPATIAL = [("few", 12, range(11), False, 0.3), ("clustered", 1500, range(11), Fa
 
 
 def spatial(tool, work, wrong_rule):
-    """Recovers the geometries of larger tables with `tool` and checks their index and GDAL's filters;
+    """Recovers the geometries of larger tables with tabrescue (`tool`) and checks their index and GDAL's filters;
     returns the number of wrong filtered reads and of tables with other faults."""
     wrong, faults = 0, 0
     for seed, (name, count, kinds, scattered, share) in enumerate(SPATIAL, 1):
@@ -298,7 +298,8 @@ def spatial(tool, work, wrong_rule):
                 for i in range(count)]
         before, _ = write_table(tab, [("name", ogr.OFTString, 0)], rows, rng.sample(range(1, count + 1), round(count * share)),
                                 options=["BOUNDS=-1000000,-1000000,1000000,1000000"])
-        result = subprocess.run([tool, tab], capture_output=True, text=True, check=True).stdout.strip()
+        subprocess.run([tool, "--all", "-o", os.path.dirname(tab), tab], capture_output=True, check=True)
+        result = component(os.path.join(os.path.dirname(tab), name + "_MAP.tab"), "TAB")
         try:
             if wrong_rule:
                 use_wrong_rule(component(result, "MAP"))
