@@ -88,6 +88,10 @@ class RunFaultWalk : public RunFaultTest, public ::testing::WithParamInterface<b
 
 TEST_P(RunFaultWalk, EveryFailingCallIsReportedAndLosesNothing)
 {
+#ifdef _WIN32
+    if (!GetParam()) // a run under Wine costs a hundred times more: there the option's run alone
+        GTEST_SKIP();
+#endif
     std::vector<std::pair<Call, std::string>> calls;
     run(
         GetParam(), [&](Call c, const std::string& p) { return calls.emplace_back(c, p), Fault{}; }, "clean");
@@ -99,7 +103,7 @@ TEST_P(RunFaultWalk, EveryFailingCallIsReportedAndLosesNothing)
     for (std::size_t n = 1; n <= calls.size(); ++n) {
         const auto& [call, file] = calls[n - 1];
 #ifdef _WIN32
-        // A run under Wine costs a hundred times more: there the first call of each kind on each file.
+        // There the first call of each kind on each file.
         if (!walked.insert(calls[n - 1]).second)
             continue;
 #endif
