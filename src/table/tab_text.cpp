@@ -1,5 +1,6 @@
 #include "table/tab_text.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -272,8 +273,10 @@ std::string removeTabIndexes(std::string_view text)
         const std::size_t p2 = w.find(kBlank, p1 + 1);
         if (p1 == std::string::npos || p2 == std::string::npos)
             continue;
+        // The name as normalised may first stand further on ("a( b" became "a(b"): never indent
+        // beyond the line's own leading blanks.
         const std::size_t at = line.find(std::string_view(w).substr(0, p1));
-        const std::size_t indent = at == std::string::npos ? 0 : at;
+        const std::size_t indent = at == std::string::npos ? 0 : std::min(at, leadingBlanks(line));
         line = std::string(indent, kBlank) + w.substr(0, p2 + 1) + ";";
     }
     return joinLines(lines);

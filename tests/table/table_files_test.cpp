@@ -9,10 +9,8 @@ namespace {
 TEST(TableName, CleansTheBaseName)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""},
-        {"Roads", "Roads"},
+        {"", ""}, {"Roads", "Roads"}, {"~AB12", "~AB12"},
         {"2015 roads-main", "_2015_roads_main"},
-        {"~AB12", "~AB12"},
         {std::string(40, 'a'), std::string(31, 'a')},
         {"1" + std::string(30, 'b'), "_1" + std::string(29, 'b')},
         {"a.b;c'd", "a_b_c_d"},

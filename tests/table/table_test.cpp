@@ -150,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"Capitals", removeTabIndexes,
                     {"!TABLE", "DEFINITION TABLE", "  t", "FIELDS 1", "", " S  Decimal ( 12 , 3 ) INDEX 2 ;"},
                     {"!TABLE", "DEFINITION TABLE", "  t", "FIELDS 1", "", " S Decimal(12,3) ;"}},
+        RewriteCase{"NameSpelledOtherwise", removeTabIndexes, def("Fields 1", {"  a ( b Char Index 1 ; a(b"}),
+                    def("Fields 1", {"  a(b Char ;"})},
         RewriteCase{"FieldLineMissing", removeTabIndexes, def("  Fields 3", kTwo), {}},
         // the type line after the definition line is not searched for the count
         RewriteCase{"CountAfterDefinition", removeTabIndexes, kNoType, {}},
