@@ -5,17 +5,20 @@
 #include "choosers/chooser_error.h"
 #include "choosers/common_dlg.h"
 #include "choosers/qt_dialogs.h"
+#include "choosers/shell_browse.h"
 #include "support/files.h"
 
 using namespace tabrescue;
 using namespace std::literals;
 
-// Once Qt's dialog is shown, enters `name` as a user would; no name cancels.
-static void whenDialogShows(const char* name)
+// Once Qt's dialog is shown: runs `look` on it, then enters `name` as a user would; no name cancels.
+static void whenDialogShows(const char* name, std::function<void(QFileDialog&)> look = {})
 {
     QTimer::singleShot(0, [=] {
         QFileDialog* dlg = nullptr;
         (void)QTest::qWaitFor([&] { return (dlg = qobject_cast<QFileDialog*>(qApp->activeModalWidget())); });
+        if (look)
+            look(*dlg);
         if (!name)
             return dlg->reject();
         auto* edit = dlg->findChild<QLineEdit*>("fileNameEdit");
@@ -76,6 +79,23 @@ class ChoosersTest : public QObject
         small.FileName = std::string(static_cast<std::size_t>(small.FileNameBufferSize), 'x');
         QCOMPARE(raisedBy(small), "5 Invalid procedure call or argument / CommonDlg.ShowOpen"s);
         QCOMPARE(small.FileTitle, "kept"s);
+
+        // The browser opens where the browser being shown says, never where a released one did.
+        std::filesystem::create_directory(m_dir / "out");
+        QtFolderBrowserBackend folders;
+        QString seen;
+        {
+            ShellBrowse browser(folders);
+            browser.Caption = "Choose";
+            browser.InitialPath = (m_dir / "out").string();
+            ShellBrowse(folders).InitialPath = m_dir.string();
+            whenDialogShows(nullptr, [&](QFileDialog& shown) { seen = shown.windowTitle() + u'|' + shown.directory().path(); });
+            QCOMPARE(std::pair(browser.BrowseForFolder(), browser.Result()), std::pair(kBrowseNoChoice, ""s));
+            whenDialogShows("");
+            QCOMPARE(std::pair(browser.BrowseForFolder(), browser.Result()), std::pair(0, (m_dir / "out").string()));
+        }
+        QCOMPARE(seen, "Choose|" + QString::fromStdString((m_dir / "out").string()));
+        QCOMPARE(browseCallbackProc(1, kBffmInitialized, 0, {}), 0); // no browser left to answer
     }
 };
 
