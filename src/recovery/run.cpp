@@ -43,17 +43,36 @@ void moveResult(RunFrontend& frontend, RecoverResult& r, bool restoreAll, const 
     ExportLog(&log, " +!+ " + std::to_string(r.count) + std::string(what) + moved + "' +!+", 0);
 }
 
+// The head of every run: an overlong pane emptied, the pane's colour turned, the start line.
+void startRun(RunFrontend& frontend, const RunInput& input)
+{
+    RunLog& log = frontend.log();
+    if (log.length() > kRunClearLimit)
+        log.setText({});
+    frontend.flipLogColour();
+    ExportLog(&log, "<<< " + frontend.now() + input.inputPath + "*** ", 0);
+}
+
+// The tail of every run: the colour back, the end line, `closing` (may be empty), the caret, two beeps.
+void endRun(RunFrontend& frontend, const RunInput& input, std::string_view closing)
+{
+    RunLog& log = frontend.log();
+    frontend.flipLogColour();
+    ExportLog(&log, ">>> " + frontend.now() + input.inputPath + "*** ", 0);
+    if (!closing.empty())
+        ExportLog(&log, closing, 0);
+    log.moveCaretToEnd();
+    frontend.beep();
+    frontend.beep();
+}
+
 } // namespace
 
 RunOutcome runRecovery(RunFrontend& frontend, const RunInput& input)
 {
     RunLog& log = frontend.log();
     RunOutcome outcome;
-
-    if (log.length() > kRunClearLimit)
-        log.setText({});
-    frontend.flipLogColour();
-    ExportLog(&log, "<<< " + frontend.now() + input.inputPath + "*** ", 0);
+    startRun(frontend, input);
 
     outcome.result = mapinfoTabRecover(input.inputPath, &log, input.restoreAll);
     auto& attributes = outcome.result.results[kAttributeResult];
@@ -90,22 +109,14 @@ RunOutcome runRecovery(RunFrontend& frontend, const RunInput& input)
         }
     }
 
-    frontend.flipLogColour();
-    ExportLog(&log, ">>> " + frontend.now() + input.inputPath + "*** ", 0);
-    ExportLog(&log, kWarningBlock, 0);
-    log.moveCaretToEnd();
-    frontend.beep();
-    frontend.beep();
+    endRun(frontend, input, kWarningBlock);
     return outcome;
 }
 
 UndeleteResult runUndelete(RunFrontend& frontend, const RunInput& input)
 {
     RunLog& log = frontend.log();
-    if (log.length() > kRunClearLimit)
-        log.setText({});
-    frontend.flipLogColour();
-    ExportLog(&log, "<<< " + frontend.now() + input.inputPath + "*** ", 0);
+    startRun(frontend, input);
 
     UndeleteResult r = mapinfoTabUndelete(input.inputPath, &log);
     if (r.status > 0) {
@@ -132,11 +143,7 @@ UndeleteResult runUndelete(RunFrontend& frontend, const RunInput& input)
         }
     }
 
-    frontend.flipLogColour();
-    ExportLog(&log, ">>> " + frontend.now() + input.inputPath + "*** ", 0);
-    log.moveCaretToEnd();
-    frontend.beep();
-    frontend.beep();
+    endRun(frontend, input, {});
     return r;
 }
 
