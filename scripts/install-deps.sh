@@ -13,7 +13,7 @@ case "${1:-build}" in
   gui) want+=(qt6-base-dev) ;;
   test) want+=(qt6-base-dev gdal-bin python3-gdal clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix googletest wine64 python3 libbenchmark-dev time gcovr
-               nsis xvfb fonts-wine imagemagick xdotool) ;;
+               nsis xvfb fonts-wine imagemagick xdotool llvm) ;;
   *) echo "usage: $0 build|gui|test" >&2; exit 2 ;;
 esac
 

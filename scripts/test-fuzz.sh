@@ -49,17 +49,29 @@ else
 fi
 trap 'rm -rf "$TMPDIR"' EXIT
 rm -rf "$TMPDIR" "$root/corpus" "$root/logs" && mkdir -p "$TMPDIR" "$root/artifacts" "$root/logs"
-export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+# Ten frames of each allocation's stack instead of thirty: unwinding them cost a tenth of the time.
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:malloc_context_size=10${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
-run_one() {
-  local t=$1
-  mkdir -p "$root/corpus/$t"
-  "$root/tests/fuzz/${t}_fuzz" "$root/corpus/$t" "$seeds/$t" "tests/fuzz/regressions/$t" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64 -max_len=262144 \
-    -print_final_stats=1 -artifact_prefix="$root/artifacts/$t-" >"$root/logs/$t.log" 2>&1
+# Inputs beyond these sizes only cost time: a .MAP of 32 blocks, a .DAT of a thousand rows.
+max_len() {
+  case $1 in
+    tab_text) echo 8192 ;;
+    driver) echo 32768 ;;
+    *) echo 16384 ;;
+  esac
 }
-export -f run_one
+
+run_one() {
+  local t=$1 dict=()
+  mkdir -p "$root/corpus/$t"
+  case $t in tab_text | driver) dict=(-dict=tests/fuzz/tab_text.dict) ;; esac
+  "$root/tests/fuzz/${t}_fuzz" "$root/corpus/$t" "$seeds/$t" "tests/fuzz/corpus/$t" "tests/fuzz/regressions/$t" \
+    "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64 \
+    -max_len="$(max_len "$t")" -print_final_stats=1 -artifact_prefix="$root/artifacts/$t-" \
+    >"$root/logs/$t.log" 2>&1
+}
+export -f run_one max_len
 export root seeds seconds
 
 status=0

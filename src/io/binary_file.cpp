@@ -1,15 +1,29 @@
 #include "io/binary_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "base/recover_error.h"
 
 namespace tabrescue {
 
+StoredFile& BinaryFile::file() const
+{
+    if (!m_file)
+        throw ioError(EBADF, "");
+    return *m_file;
+}
+
+const std::string& BinaryFile::path() const
+{
+    static const std::string none;
+    return m_file ? m_file->path() : none;
+}
+
 std::size_t BinaryFile::readAt(std::uint64_t pos, std::span<std::byte> out)
 {
-    return m_file.readAt(pos, out);
+    return file().readAt(pos, out);
 }
 
 void BinaryFile::readExactAt(std::uint64_t pos, std::span<std::byte> out)
@@ -20,7 +34,7 @@ void BinaryFile::readExactAt(std::uint64_t pos, std::span<std::byte> out)
 
 void BinaryFile::writeAt(std::uint64_t pos, std::span<const std::byte> data)
 {
-    m_file.writeAt(pos, data);
+    file().writeAt(pos, data);
 }
 
 std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
@@ -29,7 +43,7 @@ std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
     std::uint64_t done = 0;
     while (done < length) {
         const auto want = static_cast<std::size_t>(std::min(kPiece, length - done));
-        const std::size_t n = platform::copyRange(m_file, to.m_file, done, want);
+        const std::size_t n = file().copyRangeTo(to.file(), done, want);
         done += n;
         if (n < want)
             break;
@@ -39,12 +53,13 @@ std::uint64_t BinaryFile::copyTo(BinaryFile& to, std::uint64_t length)
 
 std::uint64_t BinaryFile::size() const
 {
-    return m_file.size();
+    return file().size();
 }
 
 void BinaryFile::close()
 {
-    m_file.close();
+    if (m_file)
+        m_file->close();
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "io/platform.h"
+#include "io/file_store.h"
 
 namespace tabrescue {
 
@@ -14,7 +14,7 @@ namespace tabrescue {
 class BinaryFile {
 public:
     BinaryFile() = default;
-    explicit BinaryFile(platform::NativeFile file) : m_file(std::move(file)) {}
+    explicit BinaryFile(std::unique_ptr<StoredFile> file) : m_file(std::move(file)) {}
 
     // Reads up to out.size() bytes at pos; returns fewer only at the end of the file.
     std::size_t readAt(std::uint64_t pos, std::span<std::byte> out);
@@ -27,11 +27,13 @@ public:
     std::uint64_t copyTo(BinaryFile& to, std::uint64_t length);
     std::uint64_t size() const;
     void close();
-    bool isOpen() const { return m_file.isOpen(); }
-    const std::string& path() const { return m_file.path(); }
+    bool isOpen() const { return m_file && m_file->isOpen(); }
+    const std::string& path() const;
 
 private:
-    platform::NativeFile m_file;
+    StoredFile& file() const;
+
+    std::unique_ptr<StoredFile> m_file;
 };
 
 // Bytes per read or write of the streaming helpers. Large enough that system calls cost nothing

@@ -13,23 +13,23 @@ bool FileSystem::fileExists(const std::string& path)
 {
     if (path.empty())
         return false;
-    return platform::entryKind(resolve(path)) == platform::EntryKind::File;
+    return m_store->entryKind(resolve(path)) == platform::EntryKind::File;
 }
 
 bool FileSystem::folderExists(const std::string& path)
 {
     if (path.empty())
         return false;
-    return platform::entryKind(resolve(path)) == platform::EntryKind::Folder;
+    return m_store->entryKind(resolve(path)) == platform::EntryKind::Folder;
 }
 
 std::string FileSystem::resolve(const std::string& path)
 {
     if (path.empty())
         return path;
-    if (!platform::caseSensitiveNames()) // the system finds any spelling; ask it for its own
-        return platform::namesAsOnDisk(path);
-    if (platform::nameExists(path))
+    if (!m_store->caseSensitiveNames()) // the system finds any spelling; ask it for its own
+        return m_store->namesAsOnDisk(path);
+    if (m_store->nameExists(path))
         return path;
 
     // Walk the names from the root, replacing each one that does not exist as spelled by the
@@ -45,13 +45,11 @@ std::string FileSystem::resolve(const std::string& path)
             ++end;
         const std::string name = path.substr(start, end - start);
         std::string candidate = resolved + name;
-        if (!name.empty() && name != "." && name != ".." && !platform::nameExists(candidate)) {
-            std::vector<std::string> matches = platform::listFolder(resolved.empty() ? "." : resolved);
-            std::erase_if(matches, [&](const std::string& entry) { return !equalsIgnoreCase(entry, name); });
-            if (matches.empty())
+        if (!name.empty() && name != "." && name != ".." && !m_store->nameExists(candidate)) {
+            const std::string match = m_store->findIgnoringCase(resolved.empty() ? "." : resolved, name);
+            if (match.empty())
                 return path;
-            std::sort(matches.begin(), matches.end());
-            candidate = resolved + matches.front();
+            candidate = resolved + match;
             changed = true;
         }
         resolved = candidate;
@@ -66,13 +64,13 @@ std::string FileSystem::absolutePath(const std::string& path)
 {
     if (path.empty())
         return path;
-    return platform::absolutePath(path);
+    return m_store->absolutePath(path);
 }
 
 std::uint64_t FileSystem::fileSize(const std::string& path)
 {
     std::error_code ec;
-    const std::uint64_t size = platform::fileSize(resolve(path), ec);
+    const std::uint64_t size = m_store->fileSize(resolve(path), ec);
     if (ec)
         throw ioError(platform::errnoOf(ec), path);
     return size;
@@ -80,7 +78,7 @@ std::uint64_t FileSystem::fileSize(const std::string& path)
 
 void FileSystem::copyFile(const std::string& src, const std::string& dst)
 {
-    platform::copyFileContents(resolve(src), resolve(dst));
+    m_store->copyFileContents(resolve(src), resolve(dst));
 }
 
 void FileSystem::moveFile(const std::string& src, const std::string& dst)
@@ -88,24 +86,24 @@ void FileSystem::moveFile(const std::string& src, const std::string& dst)
     const std::string from = resolve(src);
     const std::string to = resolve(dst);
     try {
-        platform::renameFile(from, to);
+        m_store->renameFile(from, to);
     } catch (const RecoverError&) {
         // Across file systems a rename cannot work: copy, then remove the original.
-        if (platform::entryKind(from) != platform::EntryKind::File)
+        if (m_store->entryKind(from) != platform::EntryKind::File)
             throw;
-        platform::copyFileContents(from, to);
-        platform::forceDelete(from);
+        m_store->copyFileContents(from, to);
+        m_store->forceDelete(from);
     }
 }
 
 bool FileSystem::linkFile(const std::string& src, const std::string& dst)
 {
-    return platform::linkFile(resolve(src), dst);
+    return m_store->linkFile(resolve(src), dst);
 }
 
 void FileSystem::deleteFile(const std::string& path)
 {
-    platform::forceDelete(resolve(path));
+    m_store->forceDelete(resolve(path));
 }
 
 std::string FileSystem::readAll(const std::string& path)
@@ -127,27 +125,27 @@ void FileSystem::writeAll(const std::string& path, std::string_view bytes)
 
 BinaryFile FileSystem::openRead(const std::string& path)
 {
-    return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::Read));
+    return BinaryFile(m_store->open(resolve(path), platform::OpenMode::Read));
 }
 
 BinaryFile FileSystem::openReadWrite(const std::string& path)
 {
-    return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::ReadWrite));
+    return BinaryFile(m_store->open(resolve(path), platform::OpenMode::ReadWrite));
 }
 
 BinaryFile FileSystem::create(const std::string& path)
 {
-    return BinaryFile(platform::NativeFile::open(resolve(path), platform::OpenMode::CreateTruncate));
+    return BinaryFile(m_store->open(resolve(path), platform::OpenMode::CreateTruncate));
 }
 
 BinaryFile FileSystem::createExclusive(const std::string& path)
 {
-    return BinaryFile(platform::NativeFile::open(path, platform::OpenMode::CreateExclusive));
+    return BinaryFile(m_store->open(path, platform::OpenMode::CreateExclusive));
 }
 
 std::string FileSystem::systemTempFolder()
 {
-    return platform::tempFolder();
+    return m_store->tempFolder();
 }
 
 std::string FileSystem::tempFolder()
@@ -156,13 +154,19 @@ std::string FileSystem::tempFolder()
         const std::string parent = systemTempFolder();
         if (parent.empty())
             return {};
-        m_runFolder = platform::makePrivateFolder(parent);
+        m_runFolder = m_store->makePrivateFolder(parent);
     }
     return m_runFolder;
 }
 
 void FileSystem::startNewRun()
 {
+    m_runFolder.clear();
+}
+
+void FileSystem::useStore(FileStore* store)
+{
+    m_store = store != nullptr ? store : &systemStore();
     m_runFolder.clear();
 }
 

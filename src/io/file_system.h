@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "io/binary_file.h"
+#include "io/file_store.h"
 
 namespace tabrescue {
 
@@ -42,7 +43,13 @@ public:
     // The next tempFolder() call makes a fresh private folder.
     void startNewRun();
 
+    // Where the files are kept: the system's unless a test or fuzz target lends another store
+    // (nullptr: the system's again). A new store starts a new run.
+    void useStore(FileStore* store);
+    FileStore& store() { return *m_store; }
+
 private:
+    FileStore* m_store = &systemStore();
     std::string m_runFolder;
 };
 

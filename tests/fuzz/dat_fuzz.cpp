@@ -3,11 +3,13 @@
 #include "dat/dat_count.h"
 #include "dat/dat_recover.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/structure_mutator.h"
 #include "support/table_builders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace tabrescue;
+    const fuzz::Execution execution;
     const std::string folder = fuzz::freshFolder("dat");
     test::TabTextBuilder().field("ID Integer ;").field("NAME Char (8) ;").write(folder + "/t.TAB");
     test::writeText(folder + "/t.DAT", {reinterpret_cast<const char*>(data), size});
@@ -22,3 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fail("result .DAT size does not match its header");
     return 0;
 }
+
+#ifdef TABRESCUE_LIBFUZZER
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize, unsigned seed)
+{
+    return tabrescue::fuzz::mutateDat(data, size, maxSize, seed);
+}
+#endif

@@ -1,10 +1,11 @@
 #pragma once
-// What the fuzz targets share: a private scratch folder and the checks that hold for any input.
+// What the fuzz targets share: files in memory and the checks that hold for any input.
 #include <cstdio>
 #include <cstdlib>
 
 #include "base/run_log.h"
 #include "io/file_system.h"
+#include "io/memory_store.h"
 #include "support/files.h"
 #include "table/table_files.h"
 
@@ -18,20 +19,48 @@ inline constexpr std::string_view kPartSeparator = "\n#~~#\n";
     std::abort();
 }
 
-// A fresh empty folder in this process's scratch folder, which goes when the process ends.
+// The memory store the core's service uses in every target: an execution never touches the disk,
+// and a file cannot grow past what the targets' memory limit allows.
+inline MemoryStore& store()
+{
+    static MemoryStore memory(std::uint64_t{16} << 20);
+    [[maybe_unused]] static const bool installed = (fileSystem().useStore(&memory), true);
+    return memory;
+}
+
+// Empties the store when an execution ends, so that one leaves behind as many allocations as it
+// found: otherwise libFuzzer suspects a leak after each input and checks for one, at a cost.
+struct Execution {
+    Execution() = default;
+    Execution(const Execution&) = delete;
+    Execution& operator=(const Execution&) = delete;
+    ~Execution()
+    {
+        store().clear();
+        fileSystem().startNewRun();
+    }
+};
+
+// A fresh empty folder in the store.
 inline std::string freshFolder(const std::string& name)
 {
-    static const std::filesystem::path scratch = test::makeTempDir();
-    [[maybe_unused]] static const int removed = std::atexit([] { test::removeTree(scratch); });
-    test::removeTree(scratch / name);
-    std::filesystem::create_directories(scratch / name);
-    return (scratch / name).string();
+    MemoryStore& s = store();
+    s.removeTree(name);
+    s.makeFolder(name);
+    return s.absolutePath(name);
+}
+
+// Every file below a folder of the store with its bytes, keyed by its path relative to it.
+using Snapshot = std::map<std::string, std::string>;
+inline Snapshot snapshot(const std::string& folder)
+{
+    return store().filesBelow(folder);
 }
 
 // The files of `before` keep their bytes, under their own name or, moved aside, as name.bak.
-inline void expectKept(const std::string& folder, const test::Snapshot& before, bool backupsAllowed = false)
+inline void expectKept(const std::string& folder, const Snapshot& before, bool backupsAllowed = false)
 {
-    const test::Snapshot after = test::snapshot(folder);
+    const Snapshot after = snapshot(folder);
     for (const auto& [name, bytes] : before)
         if (!(after.contains(name) && after.at(name) == bytes) &&
             !(backupsAllowed && after.contains(name + ".bak") && after.at(name + ".bak") == bytes))
@@ -44,7 +73,7 @@ template <class Count, class Recover>
 bool countAndRecover(const std::string& file, RunLog& log, Count count, Recover recover)
 {
     const std::string folder = std::filesystem::path(file).parent_path().string();
-    const test::Snapshot before = test::snapshot(folder);
+    const Snapshot before = snapshot(folder);
     bool countFailed = false;
     const std::int32_t counted = count(file, &log, &countFailed);
     mapinfoTableFilesPull table;

@@ -13,9 +13,11 @@ int main(int argc, char** argv)
             if (e.is_regular_file() && e.path().filename().string()[0] != '.')
                 files.push_back(e.path());
     std::sort(files.begin(), files.end());
-    for (const auto& f : files) {
-        const std::string bytes = tabrescue::test::readText(f);
+    // Read before the first input runs: from then on the test helpers see the targets' memory store.
+    std::vector<std::string> inputs;
+    for (const auto& f : files)
+        inputs.push_back(tabrescue::test::readText(f));
+    for (const std::string& bytes : inputs)
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    }
     return files.empty() ? 1 : 0;
 }

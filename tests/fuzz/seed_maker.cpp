@@ -54,8 +54,8 @@ int main(int argc, char** argv)
          "!table\n!version 300\r\nDefinition Table\n  Type NATIVE\r\n  Fields 1\n A Integer Index 3 ;\r\n"}};
     Seeds driver; // flag byte, then .TAB, .DAT and .MAP joined by the separator
     const std::string sep(tabrescue::fuzz::kPartSeparator);
-    for (std::size_t i = 0; i < 14; ++i)
-        driver.emplace_back("run" + std::to_string(i), "\x03\x02\x07\x23\x0B\x13\x43"[i % 7] +
+    for (std::size_t i = 0; i < 18; ++i)
+        driver.emplace_back("run" + std::to_string(i), "\x03\x02\x07\x23\x0B\x13\x43\x82\xC7"[i % 9] +
                                 tabs[i % 8].second + sep + dats[i % 10].second + sep + maps[i % 9].second);
     for (const auto& [name, all] : {std::pair{"dat", dats}, {"map", maps}, {"tab_text", tabs}, {"driver", driver}})
         for (const auto& [file, bytes] : all) {

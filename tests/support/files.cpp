@@ -7,14 +7,26 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "io/file_system.h"
+#include "io/memory_store.h"
 #include "io/platform.h"
 
 namespace tabrescue::test {
 
 namespace fs = std::filesystem;
 
+MemoryStore* memoryStoreInUse()
+{
+    return dynamic_cast<MemoryStore*>(&fileSystem().store());
+}
+
 void writeBytes(const fs::path& p, const Bytes& bytes)
 {
+    if (MemoryStore* store = memoryStoreInUse()) {
+        BinaryFile file(store->open(utf8(p), platform::OpenMode::CreateTruncate));
+        file.writeAt(0, bytes);
+        return;
+    }
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
@@ -23,6 +35,14 @@ void writeBytes(const fs::path& p, const Bytes& bytes)
 
 std::string readText(const fs::path& p)
 {
+    if (MemoryStore* store = memoryStoreInUse()) {
+        if (store->entryKind(utf8(p)) != platform::EntryKind::File)
+            throw std::runtime_error("cannot read " + utf8(p));
+        BinaryFile file(store->open(utf8(p), platform::OpenMode::Read));
+        std::string text(static_cast<std::size_t>(file.size()), '\0');
+        file.readAt(0, std::as_writable_bytes(std::span<char>(text.data(), text.size())));
+        return text;
+    }
     std::ifstream in(p, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + utf8(p));
@@ -46,6 +66,11 @@ std::uint32_t getLE32(const Bytes& b, std::size_t at)
 Snapshot snapshot(const fs::path& dir)
 {
     Snapshot s;
+    if (MemoryStore* store = memoryStoreInUse()) {
+        for (const auto& [name, bytes] : store->filesBelow(utf8(dir)))
+            s[name] = toBytes(bytes);
+        return s;
+    }
     for (const auto& entry : fs::recursive_directory_iterator(dir))
         if (entry.is_regular_file())
             s[utf8(fs::relative(entry.path(), dir))] = readBytes(entry.path());
@@ -66,6 +91,8 @@ std::string firstDifference(const Bytes& actual, const Bytes& expected)
 
 fs::path makeTempDir()
 {
+    if (MemoryStore* store = memoryStoreInUse())
+        return u8path(store->makePrivateFolder(store->tempFolder()));
     std::random_device rd;
     for (;;) {
         const fs::path p =
@@ -77,6 +104,8 @@ fs::path makeTempDir()
 
 void removeTree(const fs::path& dir)
 {
+    if (MemoryStore* store = memoryStoreInUse())
+        return store->removeTree(utf8(dir));
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(dir, ec)))
         return;
@@ -87,6 +116,20 @@ void removeTree(const fs::path& dir)
     }
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir, ec);
+}
+
+void MemoryDirTest::SetUp()
+{
+    m_store = std::make_unique<MemoryStore>();
+    fileSystem().useStore(m_store.get());
+    TempDirTest::SetUp();
+}
+
+void MemoryDirTest::TearDown()
+{
+    TempDirTest::TearDown();
+    fileSystem().useStore(nullptr);
+    m_store.reset();
 }
 
 ScopedTempFolder::ScopedTempFolder(const fs::path& folder)

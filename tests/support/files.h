@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,15 @@
 
 #include <gtest/gtest.h>
 
+namespace tabrescue {
+class MemoryStore;
+}
+
 namespace tabrescue::test {
+
+// The memory store the core's file-system service uses now, or nullptr for the system's files.
+// While one is in use, the helpers below read and write it instead of the disk.
+MemoryStore* memoryStoreInUse();
 
 using Bytes = std::vector<std::byte>;
 
@@ -62,6 +71,18 @@ class TempDirTest : public ::testing::Test
 
   private:
     std::filesystem::path m_dir;
+};
+
+// A fresh folder per test in a memory store the core's service uses while the test runs: for
+// tests that need no real disk (the fault walk and the platform's own tests do).
+class MemoryDirTest : public TempDirTest
+{
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+  private:
+    std::unique_ptr<MemoryStore> m_store;
 };
 
 // Points the system's temporary folder (TMPDIR; on Windows TMP) at `folder` while it lives, so

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Line and branch coverage of src/ reached by the fuzz corpora: each target's committed corpus, its
+# seeds and the inputs that once failed, replayed through a build with clang's source coverage.
+# Prints the totals for src/ and for the reader folders (table, dat, map).
+#
+#   scripts/fuzz-coverage.sh                    the committed corpus
+#   scripts/fuzz-coverage.sh build-fuzz/corpus  another corpus folder (one subfolder per target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh test
+corpus=$(realpath "${1:-tests/fuzz/corpus}")
+root=$PWD/build-fuzz-cov
+jobs=$(nproc 2>/dev/null || echo 2)
+targets="dat map tab_text driver"
+
+cmake -S . -B "$root" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DTABRESCUE_GUI=OFF \
+  -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
+cmake --build "$root" -j "$jobs" --target fuzz_seed_maker $(for t in $targets; do echo "${t}_fuzz"; done) >/dev/null
+rm -rf "$root/seeds" "$root/profiles" && "$root/tests/fuzz/fuzz_seed_maker" "$root/seeds"
+mkdir -p "$root/profiles"
+objects=()
+for t in $targets; do
+  mkdir -p "$corpus/$t"
+  LLVM_PROFILE_FILE="$root/profiles/$t.profraw" \
+    "$root/tests/fuzz/${t}_fuzz" "$corpus/$t" "$root/seeds/$t" "tests/fuzz/regressions/$t" >/dev/null 2>&1
+  objects+=(-object "$root/tests/fuzz/${t}_fuzz")
+done
+llvm-profdata merge -sparse "$root"/profiles/*.profraw -o "$root/fuzz.profdata"
+report() {
+  llvm-cov report "${objects[@]:1}" -instr-profile="$root/fuzz.profdata" "$@" | tail -1
+}
+echo "columns: regions missed cover  functions missed executed  lines missed cover  branches missed cover"
+echo "src/:            $(report "$PWD/src")"
+echo "table, dat, map: $(report "$PWD/src/table" "$PWD/src/dat" "$PWD/src/map")"
