@@ -8,7 +8,7 @@
 namespace tabrescue {
 namespace {
 
-using DatTest = test::TempDirTest;
+using DatTest = test::MemoryDirTest;
 
 // What a run's log does not show: the flag that tells a failed count from a clean one, and what a
 // failed recovery leaves beside the working copy.
@@ -26,8 +26,8 @@ TEST_F(DatTest, FailuresAndWhatTheyLeave)
     mapinfoTableFilesPull table;
     table.initByTABpath(path("t.TAB"));
     EXPECT_EQ(doDelDAT_recover(table, &cap.log).count, -1);
-    EXPECT_EQ(std::filesystem::file_size(path("t#R_DAT.DAT")), 65u + 64u) << "its header, no row or end mark";
-    EXPECT_FALSE(std::filesystem::exists(dir() / "t#R_DAT.TAB"));
+    EXPECT_EQ(test::fileSize(path("t#R_DAT.DAT")), 65u + 64u) << "its header, no row or end mark";
+    EXPECT_FALSE(test::isFile(dir() / "t#R_DAT.TAB"));
     const std::vector<std::string> lines = cap.lines();
     ASSERT_EQ(lines.size(), 2u) << cap.log.text();
     EXPECT_TRUE(lines[0].starts_with("+++ mapinfoRecoverTable::getDelDATcount()+++ 5 ")) << lines[0];
@@ -42,17 +42,17 @@ TEST_F(DatTest, CutLastRowKeepsItsLength)
         const std::string name = "c" + std::to_string(cut);
         test::writeSimpleTable(dir(), name, " *");
         test::DatBuilder().field("ID", 4).rows(" *").endMark(false).write(dir() / (name + ".DAT"));
-        std::filesystem::resize_file(dir() / (name + ".DAT"), std::filesystem::file_size(dir() / (name + ".DAT")) - cut);
+        test::resizeFile(dir() / (name + ".DAT"), test::fileSize(dir() / (name + ".DAT")) - cut);
         mapinfoTableFilesPull table;
         table.initByTABpath(path(name + ".TAB"));
         test::LogCapture cap;
         EXPECT_EQ(doDelDAT_recover(table, &cap.log).count, 1) << cap.log.text();
-        sizes[cut] = std::filesystem::file_size(path(name + "#R_DAT.DAT"));
+        sizes[cut] = test::fileSize(path(name + "#R_DAT.DAT"));
     }
     EXPECT_EQ(sizes[1], sizes[0]);
 }
 
-using DatCountTest = test::TempDirTest;
+using DatCountTest = test::MemoryDirTest;
 
 // The count reads one slot past the claimed rows and stops at the end mark, wherever it stands.
 TEST_F(DatCountTest, ClaimedRowsAndEndMarkBoundTheCount)

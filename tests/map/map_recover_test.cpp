@@ -10,7 +10,7 @@
 namespace tabrescue {
 namespace {
 
-using MapRecoverTest = test::TempDirTest;
+using MapRecoverTest = test::MemoryDirTest;
 
 // Each class has its own count in the result's header, whatever the input's header said.
 TEST_F(MapRecoverTest, HeaderCountsEachClass)

@@ -49,6 +49,27 @@ std::string readText(const fs::path& p)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+bool isFile(const fs::path& p)
+{
+    if (MemoryStore* store = memoryStoreInUse())
+        return store->entryKind(utf8(p)) == platform::EntryKind::File;
+    return fs::is_regular_file(p);
+}
+
+std::uint64_t fileSize(const fs::path& p)
+{
+    return readText(p).size();
+}
+
+void resizeFile(const fs::path& p, std::uint64_t size)
+{
+    if (memoryStoreInUse() == nullptr)
+        return fs::resize_file(p, size);
+    Bytes bytes = readBytes(p);
+    bytes.resize(static_cast<std::size_t>(size));
+    writeBytes(p, bytes);
+}
+
 void putLE32(Bytes& b, std::size_t at, std::uint32_t v)
 {
     for (std::size_t i = 0; i < 4; ++i)

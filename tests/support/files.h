@@ -12,9 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tabrescue {
-class MemoryStore;
-}
+#include "io/memory_store.h"
 
 namespace tabrescue::test {
 
@@ -42,6 +40,12 @@ std::string readText(const std::filesystem::path& p);
 void writeBytes(const std::filesystem::path& p, const Bytes& bytes);
 inline Bytes readBytes(const std::filesystem::path& p) { return toBytes(readText(p)); }
 inline void writeText(const std::filesystem::path& p, std::string_view t) { writeBytes(p, toBytes(t)); }
+
+// Whether a regular file is there, its size, a new size (cut or zero-filled): on the disk or in the
+// memory store in use.
+bool isFile(const std::filesystem::path& p);
+std::uint64_t fileSize(const std::filesystem::path& p);
+void resizeFile(const std::filesystem::path& p, std::uint64_t size);
 
 void putLE32(Bytes& b, std::size_t at, std::uint32_t v);
 inline void appendLE32(Bytes& b, std::uint32_t v) { b.resize(b.size() + 4); putLE32(b, b.size() - 4, v); }
