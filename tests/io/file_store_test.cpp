@@ -128,14 +128,22 @@ TEST_P(FileStoreTest, RenamesLinksCopiesAndDeletes)
     write("b", "changed");
     EXPECT_EQ(read("c"), "first"); // a copy has bytes of its own
 
-    ASSERT_TRUE(store->linkFile(at("c"), at("d")));
-    EXPECT_FALSE(store->linkFile(at("c"), at("b"))); // the name is taken
-    BinaryFile(store->open(at("d"), OpenMode::ReadWrite)).writeAt(0, bytesOf("F"));
-    EXPECT_EQ(read("c"), "First"); // a link is the same file
+    // The system may have no links where the test runs (Wine's drives); memory always has them.
+    if (store->linkFile(at("c"), at("d"))) {
+        EXPECT_FALSE(store->linkFile(at("c"), at("b"))); // the name is taken
+        BinaryFile(store->open(at("d"), OpenMode::ReadWrite)).writeAt(0, bytesOf("F"));
+        EXPECT_EQ(read("c"), "First"); // a link is the same file
+    } else {
+        EXPECT_FALSE(GetParam());
+        write("d", "First");
+    }
 
+    std::vector<std::string> expected{"b", "d"};
     {
         BinaryFile open = BinaryFile(store->open(at("c"), OpenMode::Read));
-        if (!(pathSeparator() == '\\' && !GetParam())) { // an open file outlives its name
+        if (pathSeparator() == '\\' && !GetParam()) { // Windows keeps the name of an open file
+            expected.insert(expected.begin() + 1, "c");
+        } else { // an open file outlives its name
             store->forceDelete(at("c"));
             std::array<std::byte, 5> out{};
             EXPECT_EQ(open.readAt(0, out), 5u);
@@ -143,8 +151,7 @@ TEST_P(FileStoreTest, RenamesLinksCopiesAndDeletes)
     }
     auto names = store->listFolder(joinPath(at(""), "."));
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (pathSeparator() == '\\' && !GetParam() ? std::vector<std::string>{"b", "c", "d"}
-                                                           : std::vector<std::string>{"b", "d"}));
+    EXPECT_EQ(names, expected);
     EXPECT_EQ(store->entryKind(at("b") + pathSeparator()), EntryKind::None); // a file is no folder
     EXPECT_EQ(store->entryKind(m_folder + pathSeparator()), EntryKind::Folder);
 }
@@ -175,7 +182,11 @@ TEST(MemoryStoreTest, PathsAreNormalisedAndFilesCapped)
     MemoryStore store(16);
     store.makeFolder("a/b");
     BinaryFile(store.open("a/./b/../b/f", OpenMode::CreateTruncate)).writeAt(0, bytesOf("x"));
-    EXPECT_EQ(store.entryKind(store.absolutePath("a") + pathSeparator() + "b" + pathSeparator() + "f"), EntryKind::File);
+    const std::string sep(1, pathSeparator());
+    EXPECT_EQ(store.entryKind(store.absolutePath("a") + sep + "b" + sep + "f"), EntryKind::File);
+    EXPECT_EQ(store.entryKind(store.absolutePath("a") + sep + "." + sep + "b" + sep + "f"), EntryKind::File);
+    EXPECT_EQ(store.entryKind(store.absolutePath("a") + sep + "b" + sep + sep + "f"), EntryKind::File);
+    EXPECT_EQ(store.entryKind(store.absolutePath("a") + sep + "b" + sep + ".." + sep + "f"), EntryKind::None);
     EXPECT_EQ(store.filesBelow("a"), (std::map<std::string, std::string>{{"b/f", "x"}}));
 
     BinaryFile f(store.open("a/g", OpenMode::CreateTruncate));
