@@ -16,15 +16,7 @@ namespace {
 using platform::EntryKind;
 using platform::OpenMode;
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const RecoverError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using test::errorOf;
 
 std::span<const std::byte> bytesOf(std::string_view s)
 {
@@ -84,6 +76,17 @@ TEST_P(FileStoreTest, ReadsAndWritesAtPositions)
     std::error_code ec;
     EXPECT_EQ(store->fileSize(at("a.bin"), ec), 7u);
     EXPECT_FALSE(ec);
+}
+
+TEST_P(FileStoreTest, CopiesBetweenOpenFiles)
+{
+    write("src", "0123456789");
+    BinaryFile from(store->open(at("src"), OpenMode::Read));
+    BinaryFile to(store->open(at("dst"), OpenMode::CreateTruncate));
+    EXPECT_EQ(from.copyTo(to, 4), 4u);
+    EXPECT_EQ(from.copyTo(to, 20), 10u); // the source ends first
+    to.close();
+    EXPECT_EQ(read("dst"), "0123456789");
 }
 
 TEST_P(FileStoreTest, RefusesWhatTheSystemRefuses)

@@ -21,15 +21,7 @@ using platform::Fault;
 
 const bool kWindows = pathSeparator() == '\\';
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const RecoverError& e) {
-        return e.number();
-    }
-    return 0;
-}
+using test::errorOf;
 
 std::string pattern(std::size_t size)
 {

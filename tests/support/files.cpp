@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/recover_error.h"
 #include "io/file_system.h"
 #include "io/memory_store.h"
 #include "io/platform.h"
@@ -96,6 +97,16 @@ Snapshot snapshot(const fs::path& dir)
         if (entry.is_regular_file())
             s[utf8(fs::relative(entry.path(), dir))] = readBytes(entry.path());
     return s;
+}
+
+int errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const RecoverError& e) {
+        return e.number();
+    }
+    return 0;
 }
 
 std::string firstDifference(const Bytes& actual, const Bytes& expected)

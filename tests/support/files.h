@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,6 +55,9 @@ std::uint32_t getLE32(const Bytes& b, std::size_t at);
 // Every regular file below a folder with its bytes, keyed by path relative to it.
 using Snapshot = std::map<std::string, Bytes>;
 Snapshot snapshot(const std::filesystem::path& dir);
+
+// The number of the error `f` throws, 0 when it throws none.
+int errorOf(const std::function<void()>& f);
 
 // Describes the first difference of two byte strings, or "" when they are equal.
 std::string firstDifference(const Bytes& actual, const Bytes& expected);
