@@ -87,10 +87,21 @@ ScratchBuffer::~ScratchBuffer()
 
 void ScratchBuffer::giveBack() noexcept
 {
-    if (m_data && t_bufferPool.size() < kPooledBuffers) {
-        try {
-            t_bufferPool.push_back({std::move(m_data), m_size});
-        } catch (...) { // then it is simply freed
+    if (m_data) {
+        if (t_bufferPool.size() < kPooledBuffers) {
+            try {
+                t_bufferPool.push_back({std::move(m_data), m_size});
+            } catch (...) { // then it is simply freed
+            }
+        } else {
+            // A full pool keeps the larger buffers: small ones are cheap to make again, and a pool
+            // full of them would hand out a fresh stream buffer on every file operation.
+            auto smallest = std::min_element(t_bufferPool.begin(), t_bufferPool.end(),
+                [](const PooledBuffer& a, const PooledBuffer& b) { return a.size < b.size; });
+            if (smallest->size < m_size) {
+                smallest->data = std::move(m_data);
+                smallest->size = m_size;
+            }
         }
     }
     m_data.reset();

@@ -4,9 +4,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <tuple>
 
 #include "base/recover_error.h"
+#include "io/binary_file.h"
 #include "io/file_system.h"
 #include "io/paths.h"
 #include "io/platform.h"
@@ -160,6 +163,28 @@ TEST_F(FileSystemTest, ChunkReaderAndAppendWriterStreamAcrossBufferBoundaries)
     fs::resize_file(dir() / "in", 7000);
     const auto tail = reader.view(6000, 3000);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(tail.data()), tail.size()), data.substr(6000, 1000));
+}
+
+// A pool filled by small buffers still keeps a stream buffer given back to it, so that a run of
+// small files does not make a fresh one per file. A thread of its own starts with an empty pool.
+TEST(ScratchBufferTest, FullPoolKeepsTheLargerBuffers)
+{
+    std::thread([] {
+        std::vector<std::unique_ptr<ScratchBuffer>> small;
+        for (std::size_t i = 1; i <= 9; ++i)
+            small.push_back(std::make_unique<ScratchBuffer>(100 * i));
+        small.clear();
+        const std::byte* kept = nullptr;
+        {
+            ScratchBuffer stream(kStreamBufferSize);
+            kept = stream.data();
+        }
+        // Were the buffer freed, this one would most likely get its memory.
+        const auto other = std::make_unique_for_overwrite<std::byte[]>(kStreamBufferSize);
+        ScratchBuffer again(kStreamBufferSize);
+        EXPECT_EQ(again.data(), kept);
+        EXPECT_NE(other.get(), kept);
+    }).join();
 }
 
 } // namespace
