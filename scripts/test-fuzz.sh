@@ -7,6 +7,7 @@
 #
 #   scripts/test-fuzz.sh                   60 s per target (CI)
 #   FUZZ_SECONDS=3600 scripts/test-fuzz.sh one hour per target
+#   FUZZ_TARGETS="map tab_text" scripts/test-fuzz.sh   only these targets
 #   build-fuzz/tests/fuzz/map_fuzz build-fuzz/corpus/map -jobs=2 -workers=2   one target, by hand
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,15 @@ root=$PWD/build-fuzz
 
 cmake --preset fuzz >/dev/null
 targets=$(cmake --build "$root" --target help | sed -n 's/^\.\.\. \([a-z_]*\)_fuzz$/\1/p' | sort)
+if [ -n "${FUZZ_TARGETS:-}" ]; then
+  for t in $FUZZ_TARGETS; do
+    if ! printf '%s\n' $targets | grep -qx "$t"; then
+      echo "no fuzz target $t (there are: $(echo $targets))" >&2
+      exit 2
+    fi
+  done
+  targets=$FUZZ_TARGETS
+fi
 if [ -z "$targets" ]; then
   echo "no fuzz targets yet"
   exit 0
